@@ -1,0 +1,61 @@
+#include "orodja.h"
+
+#include <algorithm>
+
+// The table must match the bitwise definition at the entries we know by heart.
+static_assert(tableCRC6[0] == 0x00 && tableCRC6[1] == 0x03 && tableCRC6[2] == 0x06 &&
+              tableCRC6[3] == 0x05 && tableCRC6[4] == 0x0C && tableCRC6[5] == 0x0F &&
+              tableCRC6[6] == 0x0A && tableCRC6[7] == 0x09);
+static_assert(tableCRC6[8] == 0x18 && tableCRC6[9] == 0x1B && tableCRC6[10] == 0x1E &&
+              tableCRC6[11] == 0x1D && tableCRC6[12] == 0x14 && tableCRC6[13] == 0x17 &&
+              tableCRC6[14] == 0x12 && tableCRC6[15] == 0x11 && tableCRC6[16] == 0x30);
+static_assert(tableCRC6[60] == 0x07 && tableCRC6[61] == 0x04 && tableCRC6[62] == 0x01 &&
+              tableCRC6[63] == 0x02);
+
+namespace {
+bool IsAsciiAlphaNum(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+} // namespace
+
+std::u16string FilterAlphaNum(std::u16string_view text) {
+    // Leading and trailing blanks and control characters are not letters or digits either,
+    // so one pass that keeps only ASCII letters and digits also strips them.
+    std::u16string result;
+    result.reserve(text.size());
+    for (const char16_t c : text) {
+        if (IsAsciiAlphaNum(c)) {
+            result.push_back(c);
+        }
+    }
+    return result;
+}
+
+std::u16string IntToBin(std::int32_t digits, std::uint64_t value) {
+    if (digits <= 0) {
+        return {};
+    }
+    const auto count = static_cast<std::size_t>(digits);
+    std::u16string result(count, u'0');
+    const std::size_t shown = std::min<std::size_t>(count, 64);
+    for (std::size_t k = 0; k < shown && value != 0; ++k, value >>= 1) {
+        if ((value & 1U) != 0) {
+            result[count - 1 - k] = u'1';
+        }
+    }
+    return result;
+}
+
+std::uint8_t CalcCRC6(std::int32_t groups, std::uint64_t data) {
+    // Sextet 10 holds bits 60..63; every sextet above it lies past bit 63 and reads as zero.
+    // Zero sextets fed into a zero register leave it zero (tableCRC6[0] == 0), so the leading
+    // ones can be skipped without changing the result.
+    constexpr std::int32_t kMaxGroups = 11;
+    const std::int32_t top = std::min(groups, kMaxGroups);
+    std::uint8_t crc = 0;
+    for (std::int32_t g = top - 1; g >= 0; --g) {
+        const auto sextet = static_cast<std::uint8_t>((data >> (6 * g)) & 0x3F);
+        crc = tableCRC6[crc ^ sextet];
+    }
+    return crc;
+}
