@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# Packaging checks, run by .ci/run after the tests (Debian 12, as root):
+#   1. the desktop entry, the AppStream metainfo and the Windows manifest are valid;
+#   2. the Debian package builds (packaging/build-deb.sh into build/package) with
+#      the expected name, section, dependencies and files;
+#   3. the Windows resource script compiles with the MinGW resource compiler,
+#      with the manifest for GNU toolchains and without it for MSVC;
+#   4. the package installs with dpkg -i, the installed Corvane starts under
+#      xvfb-run, shows its window and ends with exit code 0 when it is closed;
+#   5. the package is removed again, leaving the machine as it was.
+# Prints one PASS or FAIL line per check and exits non-zero if any failed.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+BUILD_DIR=build/package
+APP_ID=app.corvane.Corvane
+LOG_DIR=$(mktemp -d)
+failures=0
+installed=0
+
+pass() { echo "PASS: $*"; }
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# Runs a check with a time limit; its output is shown only when it fails.
+#   check SECONDS DESCRIPTION COMMAND...
+check() {
+    local limit=$1 what=$2 log
+    shift 2
+    log="$LOG_DIR/check-$((++check_count)).log"
+    if timeout "$limit" "$@" >"$log" 2>&1; then
+        pass "$what"
+        return 0
+    fi
+    fail "$what"
+    sed 's/^/    /' "$log" | tail -n 40
+    return 1
+}
+check_count=0
+
+# Passes or fails on a command's status, without showing its output.
+#   expect PASS-TEXT FAIL-TEXT COMMAND...
+expect() {
+    local yes=$1 no=$2
+    shift 2
+    if "$@" >/dev/null 2>&1; then pass "$yes"; else fail "$no"; fi
+}
+
+# A failure after which nothing further can be checked.
+fatal() {
+    fail "$*"
+    echo "packaging checks: stopped, $failures failed"
+    exit 1
+}
+
+# dpkg and apt-get wait for the package database lock, which another apt run
+# on the machine may hold for a while, instead of failing at once.
+APT_LOCK_WAIT=300
+APT_GET=(apt-get -o "DPkg::Lock::Timeout=$APT_LOCK_WAIT")
+dpkg_waiting() {
+    local deadline=$((SECONDS + APT_LOCK_WAIT)) out rc
+    while :; do
+        rc=0
+        out=$(timeout 300 dpkg "$@" 2>&1) || rc=$?
+        if [ "$rc" -ne 0 ] && grep -qE 'lock was locked|is locked by another' <<<"$out" \
+            && [ $SECONDS -lt $deadline ]; then
+            sleep 2
+            continue
+        fi
+        printf '%s\n' "$out"
+        return "$rc"
+    done
+}
+
+cleanup() {
+    if [ "$installed" -eq 1 ] && dpkg-query -W -f='${Status}' corvane 2>/dev/null | grep -q 'installed'; then
+        echo "==> Removing the corvane package"
+        dpkg_waiting -r corvane >/dev/null 2>&1 || echo "FAIL: dpkg -r corvane"
+    fi
+    rm -rf "$LOG_DIR"
+}
+trap cleanup EXIT
+
+# --- Tools -----------------------------------------------------------------
+TOOLS=(
+    desktop-file-utils appstream libxml2-utils
+    binutils-mingw-w64-x86-64 cpp dpkg-dev file
+    xvfb xauth xdotool x11-utils python3
+)
+missing=()
+for pkg in "${TOOLS[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$pkg")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "==> Installing missing packages: ${missing[*]}"
+    [ "$(id -u)" -eq 0 ] || fatal "packages missing and not root: ${missing[*]}"
+    timeout 900 "${APT_GET[@]}" update -qq || fatal "apt-get update"
+    DEBIAN_FRONTEND=noninteractive timeout 1200 \
+        "${APT_GET[@]}" install -y -qq --no-install-recommends "${missing[@]}" >"$LOG_DIR/apt.log" 2>&1 \
+        || { tail -n 20 "$LOG_DIR/apt.log"; fatal "apt-get install ${missing[*]}"; }
+fi
+
+# --- 1. Metadata validators -------------------------------------------------
+echo "==> Validating the desktop metadata"
+check 60 "desktop-file-validate packaging/$APP_ID.desktop" \
+    desktop-file-validate "packaging/$APP_ID.desktop" || true
+check 60 "appstreamcli validate --no-net packaging/$APP_ID.metainfo.xml" \
+    appstreamcli validate --no-net "packaging/$APP_ID.metainfo.xml" || true
+check 60 "res/corvane.manifest is well-formed XML" xmllint --noout res/corvane.manifest || true
+
+# --- 2. Debian package ------------------------------------------------------
+echo "==> Building the Debian package in $BUILD_DIR"
+if ! timeout 2400 packaging/build-deb.sh "$BUILD_DIR" >"$LOG_DIR/build.log" 2>&1; then
+    tail -n 60 "$LOG_DIR/build.log"
+    fatal "packaging/build-deb.sh $BUILD_DIR"
+fi
+deb=$(tail -n 1 "$LOG_DIR/build.log")
+[ -f "$deb" ] || fatal "no package reported by build-deb.sh"
+pass "package built: $deb"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+echo "    Package: $(field Package)  Version: $(field Version)  Section: $(field Section)"
+echo "    Depends: $(field Depends)"
+echo "    Recommends: $(field Recommends)"
+expect "package name corvane" "package name is '$(field Package)'" [ "$(field Package)" = corvane ]
+expect "section electronics" "section is '$(field Section)'" [ "$(field Section)" = electronics ]
+# dpkg-shlibdeps must have found the Qt and JPEG libraries the executable links.
+for dep in libqt6widgets6 libjpeg62-turbo libstdc++6 qt6-qpa-plugins; do
+    expect "depends on $dep" "Depends lacks $dep" grep -q "\b$dep\b" <<<"$(field Depends)"
+done
+expect "recommends fonts-wine" "Recommends lacks fonts-wine" grep -q '\bfonts-wine\b' <<<"$(field Recommends)"
+
+EXPECTED_FILES=(
+    ./usr/bin/Corvane
+    "./usr/share/applications/$APP_ID.desktop"
+    "./usr/share/metainfo/$APP_ID.metainfo.xml"
+    "./usr/share/icons/hicolor/16x16/apps/$APP_ID.png"
+    "./usr/share/icons/hicolor/32x32/apps/$APP_ID.png"
+    "./usr/share/icons/hicolor/48x48/apps/$APP_ID.png"
+)
+dpkg-deb -c "$deb" | awk '{print $6}' >"$LOG_DIR/contents"
+for f in "${EXPECTED_FILES[@]}"; do
+    expect "package holds ${f#.}" "package lacks ${f#.}" grep -qxF "$f" "$LOG_DIR/contents"
+done
+
+# --- 3. Windows resources ---------------------------------------------------
+# The resource script is configured into the build tree with the project's
+# version. windres needs a C preprocessor; Debian's MinGW binutils come without
+# the cross compiler, so the host's cpp stands in, told it preprocesses for
+# MinGW. The second run hides __GNUC__ as MSVC's rc does: the manifest, which
+# MSVC's linker merges itself, must then be left out.
+echo "==> Compiling the Windows resources"
+RC="$BUILD_DIR/packaging/corvane.rc"
+WINDRES=(x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-DRC_INVOKED)
+if check 60 "windres compiles $RC for MinGW" \
+    "${WINDRES[@]}" --preprocessor-arg=-D__MINGW32__ -i "$RC" -O res -o "$LOG_DIR/mingw.res"; then
+    x86_64-w64-mingw32-windres -i "$LOG_DIR/mingw.res" -O rc >"$LOG_DIR/mingw.rc.txt"
+    expect "resources hold the icon" "resources lack the icon group" \
+        grep -q 'RT_GROUP_ICON' "$LOG_DIR/mingw.rc.txt"
+    expect "icon group has 2 images" "icon group does not have 2 images" \
+        [ "$(grep -c 'RT_ICON \*/' "$LOG_DIR/mingw.rc.txt")" -eq 2 ]
+    expect "MinGW resources hold the manifest" "MinGW resources lack the manifest (RT_MANIFEST 1)" \
+        grep -q '^1 24 .*RT_MANIFEST' "$LOG_DIR/mingw.rc.txt"
+    for v in 'FILEVERSION 1, 0, 0, 0' 'PRODUCTVERSION 1, 0, 0, 0' \
+        'VALUE "FileVersion", "1.0.0.0"' 'VALUE "ProductVersion", "1.0.0.0"' \
+        'VALUE "FileDescription", "Corvane"' 'VALUE "ProductName", "Corvane"'; do
+        expect "version record: $v" "version record lacks: $v" grep -qF "$v" "$LOG_DIR/mingw.rc.txt"
+    done
+fi
+if check 60 "windres compiles $RC as MSVC would see it" \
+    "${WINDRES[@]}" --preprocessor-arg=-U__GNUC__ -i "$RC" -O res -o "$LOG_DIR/msvc.res"; then
+    if x86_64-w64-mingw32-windres -i "$LOG_DIR/msvc.res" -O rc | grep -q 'RT_MANIFEST'; then
+        fail "MSVC resources hold the manifest twice over (the linker merges it too)"
+    else
+        pass "MSVC resources leave the manifest to the linker"
+    fi
+fi
+
+# --- 4. Install, start, close -----------------------------------------------
+echo "==> Installing $deb"
+installed=1
+if ! dpkg_waiting -i "$deb" >"$LOG_DIR/dpkg.log" 2>&1; then
+    echo "    dpkg -i left dependencies to resolve; running apt-get install -f"
+    DEBIAN_FRONTEND=noninteractive timeout 1200 "${APT_GET[@]}" install -f -y -qq >>"$LOG_DIR/dpkg.log" 2>&1 || true
+fi
+if dpkg-query -W -f='${Status}' corvane 2>/dev/null | grep -q 'install ok installed'; then
+    pass "dpkg -i $(basename "$deb")"
+else
+    tail -n 30 "$LOG_DIR/dpkg.log"
+    fatal "dpkg -i $(basename "$deb")"
+fi
+
+check 60 "desktop-file-validate on the installed desktop entry" \
+    desktop-file-validate "/usr/share/applications/$APP_ID.desktop" || true
+check 60 "appstreamcli validate --no-net on the installed metainfo" \
+    appstreamcli validate --no-net "/usr/share/metainfo/$APP_ID.metainfo.xml" || true
+
+echo "==> Starting the installed Corvane under xvfb-run"
+if timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    packaging/x11-start-close.sh /usr/bin/Corvane >"$LOG_DIR/xtest.log" 2>&1; then
+    grep -E '^(PASS|FAIL):' "$LOG_DIR/xtest.log" || true
+    pass "installed Corvane starts, shows its window and ends cleanly when closed"
+else
+    grep -E '^(PASS|FAIL):' "$LOG_DIR/xtest.log" || true
+    echo "    --- program output ---"
+    { grep -vE '^(PASS|FAIL):' "$LOG_DIR/xtest.log" || true; } | tail -n 30 | sed 's/^/    /'
+    fail "start and close test of the installed Corvane"
+fi
+
+# --- 5. Removal -------------------------------------------------------------
+echo "==> Removing the corvane package"
+if dpkg_waiting -r corvane >"$LOG_DIR/remove.log" 2>&1 && [ ! -e /usr/bin/Corvane ]; then
+    pass "dpkg -r corvane"
+    installed=0
+else
+    cat "$LOG_DIR/remove.log"
+    fail "dpkg -r corvane"
+fi
+
+if [ "$failures" -eq 0 ]; then
+    echo "packaging checks: all passed"
+else
+    echo "packaging checks: $failures failed"
+    exit 1
+fi
