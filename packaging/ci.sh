@@ -148,14 +148,16 @@ for f in "${EXPECTED_FILES[@]}"; do
 done
 
 # --- 3. Windows resources ---------------------------------------------------
-# The resource script is configured into the build tree with the project's
-# version. windres needs a C preprocessor; Debian's MinGW binutils come without
+# The resource script takes the project's version from the header that CMake
+# writes into the build tree, and finds the icon and the manifest through the
+# include path, as the Windows build passes it. windres needs a C preprocessor; Debian's MinGW binutils come without
 # the cross compiler, so the host's cpp stands in, told it preprocesses for
 # MinGW. The second run hides __GNUC__ as MSVC's rc does: the manifest, which
 # MSVC's linker merges itself, must then be left out.
 echo "==> Compiling the Windows resources"
-RC="$BUILD_DIR/packaging/corvane.rc"
-WINDRES=(x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-DRC_INVOKED)
+RC="$PWD/res/corvane.rc"
+WINDRES=(x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-DRC_INVOKED
+    --include-dir="$BUILD_DIR/packaging" --include-dir="$PWD/res")
 if check 60 "windres compiles $RC for MinGW" \
     "${WINDRES[@]}" --preprocessor-arg=-D__MINGW32__ -i "$RC" -O res -o "$LOG_DIR/mingw.res"; then
     x86_64-w64-mingw32-windres -i "$LOG_DIR/mingw.res" -O rc >"$LOG_DIR/mingw.rc.txt"
