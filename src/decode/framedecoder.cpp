@@ -238,14 +238,13 @@ TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
     TDecodedFrame frame;
 
     // Cleaning: letters and digits only, then one "0x" removed wherever it stands.
-    std::u16string clean = FilterAlphaNum(text);
-    if (const auto at = clean.find(u"0x"); at != std::u16string::npos) {
-        clean.erase(at, 2);
+    frame.CleanText = FilterAlphaNum(text);
+    if (const auto at = frame.CleanText.find(u"0x"); at != std::u16string::npos) {
+        frame.CleanText.erase(at, 2);
     }
-    frame.CleanText = clean;
 
     std::uint64_t word = 0;
-    if (!ParseHexWord(clean, word)) {
+    if (!ParseHexWord(frame.CleanText, word)) {
         frame.Outcome = TDecodeOutcome::doInvalidInput;
         return frame;
     }
