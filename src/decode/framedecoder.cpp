@@ -97,7 +97,7 @@ TFifteenDigits RoundToFifteenDigits(double magnitude) {
     const char* text = shortBuf.data();
     const char* end = res.ptr;
 
-    std::array<char, 800> exactBuf{};
+    std::array<char, 800> exactBuf; // written only on the rare tie path
     if (text[16] == '5') {
         res = std::to_chars(exactBuf.data(), exactBuf.data() + exactBuf.size(), magnitude,
                             std::chars_format::scientific, 780);

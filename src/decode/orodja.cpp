@@ -38,10 +38,8 @@ std::u16string IntToBin(std::int32_t digits, std::uint64_t value) {
     const auto count = static_cast<std::size_t>(digits);
     std::u16string result(count, u'0');
     const std::size_t shown = std::min<std::size_t>(count, 64);
-    for (std::size_t k = 0; k < shown && value != 0; ++k, value >>= 1) {
-        if ((value & 1U) != 0) {
-            result[count - 1 - k] = u'1';
-        }
+    for (std::size_t k = 0; k < shown; ++k) {
+        result[count - 1 - k] = static_cast<char16_t>(u'0' + ((value >> k) & 1U));
     }
     return result;
 }
