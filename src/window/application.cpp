@@ -1,0 +1,78 @@
+#include "application.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <algorithm>
+#include <exception>
+
+#ifndef CORVANE_PRODUCT_NAME
+#error "CORVANE_PRODUCT_NAME must be defined by the build"
+#endif
+#ifndef CORVANE_VERSION
+#error "CORVANE_VERSION must be defined by the build"
+#endif
+#ifndef CORVANE_APP_ID
+#error "CORVANE_APP_ID must be defined by the build"
+#endif
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral(CORVANE_PRODUCT_NAME));
+    setApplicationVersion(QStringLiteral(CORVANE_VERSION));
+    setDesktopFileName(QStringLiteral(CORVANE_APP_ID));
+    LoadTahomaFonts();
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowErrorReport(QString::fromUtf8(error.what()));
+    } catch (...) {
+        ShowErrorReport(QStringLiteral("Unknown error"));
+    }
+    // The error has been reported: the event counts as handled, so nobody acts on it twice.
+    return true;
+}
+
+QString ApplicationTitle(const QString& executablePath) {
+    // Both separators count, so that a Windows path gives the same title everywhere.
+    const qsizetype slash =
+        std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
+    QString name = executablePath.mid(slash + 1);
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0) {
+        name.truncate(dot);
+    }
+    if (name.size() > 1) {
+        name = name.left(1) + name.mid(1).toLower();
+    }
+    return name;
+}
+
+QString ErrorReportText(const QString& message) {
+    if (!message.isEmpty() && message.back().unicode() > u'.') {
+        return message + u'.';
+    }
+    return message;
+}
+
+void ShowErrorReport(const QString& message) {
+    QMessageBox box(QMessageBox::Critical, ApplicationTitle(QCoreApplication::applicationFilePath()),
+                    ErrorReportText(message), QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void LoadTahomaFonts() {
+    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+        return;
+    }
+    for (const char* path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+        const QString file = QString::fromLatin1(path);
+        if (QFile::exists(file)) {
+            QFontDatabase::addApplicationFont(file);
+        }
+    }
+}
