@@ -12,7 +12,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
     fonts-wine
 )
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev)
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev qt6-base-private-dev)
 
 usage() {
     echo "usage: $0 run|test|asan" >&2

@@ -1,0 +1,256 @@
+// Shared helpers of the window tests: control lookup, the verdict colours, a watcher that
+// records and closes modal message boxes, and a bit-by-bit reading of a BiSS-C frame from its
+// 64 binary digits that the tests compare the window's results with.
+#pragma once
+
+#include "application.h"
+#include "main.h"
+#include "spinedit.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QColor>
+#include <QLabel>
+#include <QLineEdit>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPalette>
+#include <QPointer>
+#include <QPushButton>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest>
+
+#ifdef CORVANE_FAKE_SYSTEM_LOCALE
+#include <private/qlocale_p.h>
+#endif
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace wt {
+
+inline const QColor kGreen(0x00, 0x80, 0x00);
+inline const QColor kRed(0xFF, 0x00, 0x00);
+
+inline const char* const kDefaultFrame = "C004C9BA71753000";
+inline const char* const kInvalidMessage = "incorrect input data!";
+
+// The five strips in the order the window lays them.
+inline const std::array<const char*, 5> kStripNames = {"shpAck", "shpStart", "shpPosition",
+                                                       "shpStatus", "shpCrc"};
+
+// The neutral verdict colour: the button face of the application's palette.
+inline QColor Neutral() {
+    return QApplication::palette().color(QPalette::Button);
+}
+
+// The colour a panel or strip paints itself with.
+inline QColor Colour(const QWidget* w) {
+    return w->palette().color(QPalette::Window);
+}
+
+template <class T> T* Ctl(const QWidget* root, const char* name) {
+    return root->findChild<T*>(QString::fromLatin1(name));
+}
+
+// The line edit inside a spin field (QAbstractSpinBox::lineEdit() is protected).
+inline QLineEdit* SpinLine(const QWidget* spin) {
+    return spin->findChild<QLineEdit*>();
+}
+
+// 64 binary digits of `word`, the first received bit first.
+inline QString Bits(std::uint64_t word) {
+    return QString::number(static_cast<qulonglong>(word), 2).rightJustified(64, QLatin1Char('0'));
+}
+
+// One modal box as the watcher found it.
+struct BoxRecord {
+    QString className;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttonCount = 0;
+    bool hasOk = false;
+};
+
+// Polls for a modal widget (the nested event loop of QMessageBox::exec runs the timer), records
+// what it shows and closes it with its OK button, so that no test can hang on a box.
+class ModalCloser : public QObject {
+public:
+    explicit ModalCloser(QObject* parent = nullptr) : QObject(parent) {
+        FTimer.setInterval(5);
+        QObject::connect(&FTimer, &QTimer::timeout, this, [this] { Poll(); });
+        FTimer.start();
+    }
+
+    QList<BoxRecord> boxes;
+
+    void Poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible() || modal == FClosing) {
+            return;
+        }
+        FClosing = modal;
+        BoxRecord r;
+        r.className = QString::fromLatin1(modal->metaObject()->className());
+        r.title = modal->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            r.text = box->text();
+            r.icon = box->icon();
+            r.buttonCount = static_cast<int>(box->buttons().size());
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            r.hasOk = ok != nullptr;
+            boxes.append(r);
+            if (ok != nullptr) {
+                ok->click();
+            } else {
+                box->reject();
+            }
+        } else {
+            boxes.append(r);
+            modal->close();
+        }
+    }
+
+private:
+    QTimer FTimer;
+    QPointer<QWidget> FClosing;
+};
+
+// A frame read bit by bit from its 64 digits, independently of the decoder, for position
+// lengths 1 to 50: the start bit is the 1 of the first 0-then-1 pair from the second bit on.
+struct RefFrame {
+    bool hasStart = false;
+    int ack = 0;          // bits before the start bit
+    bool fits = false;    // the whole frame lies inside the 64 bits
+    std::uint64_t position = 0;
+    int status = 0;       // nE nW
+    int crcReceived = 0;
+    int crcCalculated = 0;
+};
+
+inline std::optional<RefFrame> RefFromBits(const QString& bits, int n) {
+    if (bits.size() != 64 || n < 1 || n > 50) {
+        return std::nullopt;
+    }
+    for (QChar c : bits) {
+        if (c != QLatin1Char('0') && c != QLatin1Char('1')) {
+            return std::nullopt;
+        }
+    }
+    auto bit = [&bits](int i) { return i < 64 && bits.at(i) == QLatin1Char('1') ? 1 : 0; };
+    RefFrame f;
+    for (int i = 1; i <= 62; ++i) {
+        if (bit(i) == 0 && bit(i + 1) == 1) {
+            f.hasStart = true;
+            f.ack = i + 1;
+            break;
+        }
+    }
+    if (!f.hasStart) {
+        return f;
+    }
+    const int first = f.ack + 2; // after the start and CDS bits
+    f.fits = first + n + 8 <= 64;
+    int crc = 0;
+    auto feed = [&crc](int b) {
+        const int out = (crc >> 5) & 1;
+        crc = (crc << 1) & 0x3F;
+        if ((out ^ b) != 0) {
+            crc ^= 0x03;
+        }
+    };
+    for (int i = 0; i < n; ++i) {
+        const int b = bit(first + i);
+        f.position = (f.position << 1) | static_cast<std::uint64_t>(b);
+        feed(b);
+    }
+    for (int i = 0; i < 2; ++i) {
+        const int b = bit(first + n + i);
+        f.status = (f.status << 1) | b;
+        feed(b);
+    }
+    for (int i = 0; i < 6; ++i) {
+        f.crcReceived = (f.crcReceived << 1) | bit(first + n + 2 + i);
+    }
+    f.crcCalculated = crc;
+    return f;
+}
+
+inline QString Hex2(int v) {
+    return QString::number(v, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+inline QString StatusText(int status) {
+    QString s = QString::number(status, 2).rightJustified(2, QLatin1Char('0'));
+    if ((status & 2) == 0) {
+        s += QStringLiteral(" Error");
+    }
+    if ((status & 1) == 0) {
+        s += QStringLiteral(" Warning");
+    }
+    return s;
+}
+
+// Round half to even, as the strips are rounded.
+inline int RoundEven(double v) {
+    return static_cast<int>(std::nearbyint(v));
+}
+
+// Types `text` into `w` key by key. QTest::keyClicks only knows ASCII; other characters go as
+// key events that carry just their text, as an input method delivers them.
+// A tab moves the focus, and the keys after it go where the focus went.
+inline void TypeText(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7F) {
+            QTest::keyClick(w, char(c.unicode()));
+        } else if (c == QLatin1Char('\t')) {
+            QTest::keyClick(w, Qt::Key_Tab);
+            if (QApplication::focusWidget() != nullptr) {
+                w = QApplication::focusWidget();
+            }
+        } else {
+            QTest::sendKeyEvent(QTest::Press, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+            QTest::sendKeyEvent(QTest::Release, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+}
+
+#ifdef CORVANE_FAKE_SYSTEM_LOCALE
+// Stands in for the operating system's regional settings while it exists: QLocale::system()
+// takes its separators from the newest QSystemLocale. The window only learns of the change
+// from the QEvent::LocaleChange that the test then sends, as the platform would.
+class FakeSystemLocale : public QSystemLocale {
+public:
+    FakeSystemLocale(QString decimal, QString group)
+        : FDecimal(std::move(decimal)), FGroup(std::move(group)) {}
+    QVariant query(QueryType type, QVariant in) const override {
+        switch (type) {
+        case DecimalPoint:
+            return FDecimal;
+        case GroupSeparator:
+            return FGroup;
+        default:
+            return QSystemLocale::query(type, in);
+        }
+    }
+
+private:
+    QString FDecimal, FGroup;
+};
+#endif
+
+// Shows `w` and waits until it is the active window with its first focus given.
+inline bool ShowActive(QWidget* w) {
+    w->show();
+    w->activateWindow();
+    return QTest::qWaitForWindowActive(w);
+}
+
+} // namespace wt
