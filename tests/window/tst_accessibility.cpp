@@ -9,14 +9,10 @@
 
 using namespace wt;
 
-class TestAccessibility : public QObject {
+class TestAccessibility : public QObject, protected FormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<ModalCloser> closer;
-
-    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
 
     static QString AccessibleName(QWidget* w) {
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
@@ -31,18 +27,9 @@ private:
     }
 
 private slots:
-    void init() {
-        closer = std::make_unique<ModalCloser>();
-        form = std::make_unique<TForm1>();
-        QVERIFY(ShowActive(form.get()));
-    }
+    void init() { QVERIFY(Open()); }
 
-    void cleanup() {
-        form.reset();
-        const int boxes = static_cast<int>(closer->boxes.size());
-        closer.reset();
-        QCOMPARE(boxes, 0);
-    }
+    void cleanup() { QCOMPARE(Close(), 0); }
 
     void everyFieldHasAName_data() {
         QTest::addColumn<QString>("name");

@@ -31,14 +31,10 @@ struct Shown {
 
 } // namespace
 
-class TestCalculate : public QObject {
+class TestCalculate : public QObject, protected FormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<ModalCloser> closer;
-
-    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
     QLineEdit* E(const char* name) { return C<QLineEdit>(name); }
     TSpinEdit* S(const char* name) { return C<TSpinEdit>(name); }
 
@@ -52,16 +48,6 @@ private:
             QTest::keyClicks(input, text);
         }
         QCOMPARE(input->text(), text);
-    }
-
-    void TypeOver(TSpinEdit* s, const QString& keys) {
-        s->setFocus(Qt::TabFocusReason);
-        s->selectAll();
-        if (keys.isEmpty()) {
-            QTest::keyClick(s, Qt::Key_Backspace);
-        } else {
-            QTest::keyClicks(s, keys);
-        }
     }
 
     void Calculate() { QTest::mouseClick(C<QPushButton>("btnCalculate"), Qt::LeftButton); }
@@ -133,18 +119,9 @@ private:
     }
 
 private slots:
-    void init() {
-        closer = std::make_unique<ModalCloser>();
-        form = std::make_unique<TForm1>();
-        QVERIFY(ShowActive(form.get()));
-    }
+    void init() { QVERIFY(Open()); }
 
-    void cleanup() {
-        form.reset();
-        const int boxes = static_cast<int>(closer->boxes.size());
-        closer.reset();
-        QCOMPARE(boxes, 0); // tests that expect a box take it out of the list
-    }
+    void cleanup() { QCOMPARE(Close(), 0); }
 
     void defaultFrame() {
         Calculate();

@@ -32,20 +32,10 @@ enum ThrowKind { tkRuntimeError, tkLogicError, tkOutOfRange, tkNotStd };
 
 } // namespace
 
-class TestErrorReport : public QObject {
+class TestErrorReport : public QObject, protected FormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<ModalCloser> closer;
-
-    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
-
-    void TypeOver(TSpinEdit* s, const QString& keys) {
-        s->setFocus(Qt::TabFocusReason);
-        s->selectAll();
-        QTest::keyClicks(s, keys);
-    }
 
     void CheckBox(const BoxRecord& box) {
         QCOMPARE(box.className, QStringLiteral("QMessageBox"));
@@ -66,18 +56,9 @@ private:
     }
 
 private slots:
-    void init() {
-        closer = std::make_unique<ModalCloser>();
-        form = std::make_unique<TForm1>();
-        QVERIFY(ShowActive(form.get()));
-    }
+    void init() { QVERIFY(Open()); }
 
-    void cleanup() {
-        form.reset();
-        const int boxes = static_cast<int>(closer->boxes.size());
-        closer.reset();
-        QCOMPARE(boxes, 0); // every expected box is taken out of the list
-    }
+    void cleanup() { QCOMPARE(Close(), 0); }
 
     void escapingException_data() {
         QTest::addColumn<int>("via"); // 0 mouse click, 1 timer, 2 queued call

@@ -60,14 +60,10 @@ QByteArray ReadLogo() {
 
 } // namespace
 
-class TestLayout : public QObject {
+class TestLayout : public QObject, protected FormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<ModalCloser> closer;
-
-    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
 
     // Position of `w` relative to `base` (the form unless stated).
     static QPoint PosIn(const QWidget* w, const QWidget* base) { return w->mapTo(base, QPoint(0, 0)); }
@@ -80,17 +76,9 @@ private:
     }
 
 private slots:
-    void init() {
-        closer = std::make_unique<ModalCloser>();
-        form = std::make_unique<TForm1>();
-    }
+    void init() { QVERIFY(Open(false)); }
 
-    void cleanup() {
-        form.reset();
-        const int unexpected = static_cast<int>(closer->boxes.size());
-        closer.reset();
-        QCOMPARE(unexpected, 0); // a test that expects a box takes it out of the list
-    }
+    void cleanup() { QCOMPARE(Close(), 0); }
 
     void controlTable_data() {
         QTest::addColumn<QString>("kind");

@@ -9,24 +9,10 @@
 using namespace wt;
 
 
-class TestLocale : public QObject {
+class TestLocale : public QObject, protected FormFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TForm1> form;
-    std::unique_ptr<ModalCloser> closer;
-
-    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
-
-    void TypeOver(QWidget* w, const QString& keys) {
-        w->setFocus(Qt::TabFocusReason);
-        if (auto* s = qobject_cast<TSpinEdit*>(w)) {
-            s->selectAll();
-        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            e->selectAll();
-        }
-        QTest::keyClicks(w, keys);
-    }
 
     void Calculate() { QTest::mouseClick(C<QPushButton>("btnCalculate"), Qt::LeftButton); }
 
@@ -37,18 +23,9 @@ private slots:
                  "this test needs LC_ALL=de_DE.UTF-8 in its environment");
     }
 
-    void init() {
-        closer = std::make_unique<ModalCloser>();
-        form = std::make_unique<TForm1>();
-        QVERIFY(ShowActive(form.get()));
-    }
+    void init() { QVERIFY(Open()); }
 
-    void cleanup() {
-        form.reset();
-        const int boxes = static_cast<int>(closer->boxes.size());
-        closer.reset();
-        QCOMPARE(boxes, 0);
-    }
+    void cleanup() { QCOMPARE(Close(), 0); }
 
     void separatorsReadAtStartup() {
         QCOMPARE(form->Separators().Decimal, u',');

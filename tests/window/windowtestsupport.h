@@ -30,6 +30,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -252,5 +253,46 @@ inline bool ShowActive(QWidget* w) {
     w->activateWindow();
     return QTest::qWaitForWindowActive(w);
 }
+
+// One window per test function and a watcher that closes any modal box it opens; the
+// suites inherit it next to QObject and call Open() from init() and Close() from cleanup().
+class FormFixture {
+protected:
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<ModalCloser> closer;
+
+    template <class T> T* C(const char* name) { return Ctl<T>(form.get(), name); }
+
+    // Creates the window; `active` also shows it and waits until it has the focus.
+    bool Open(bool active = true) {
+        closer = std::make_unique<ModalCloser>();
+        form = std::make_unique<TForm1>();
+        return !active || ShowActive(form.get());
+    }
+
+    // Destroys the window and returns how many boxes were left unclaimed: a test that expects
+    // a box takes it out of the list, so any other count is a failure.
+    int Close() {
+        form.reset();
+        const int boxes = static_cast<int>(closer->boxes.size());
+        closer.reset();
+        return boxes;
+    }
+
+    // Gives `w` the focus by keyboard, selects its text and types `keys` over it.
+    static void TypeOver(QWidget* w, const QString& keys) {
+        w->setFocus(Qt::TabFocusReason);
+        if (auto* s = qobject_cast<TSpinEdit*>(w)) {
+            s->selectAll();
+        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+            e->selectAll();
+        }
+        if (keys.isEmpty()) {
+            QTest::keyClick(w, Qt::Key_Backspace);
+        } else {
+            QTest::keyClicks(w, keys);
+        }
+    }
+};
 
 } // namespace wt
