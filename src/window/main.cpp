@@ -260,8 +260,8 @@ void TForm1::btnCalculateClick() {
     ui->edCRCin->setText(ToQString(frame.CrcReceivedText));
     ui->edCRCinInv->setText(ToQString(frame.CrcNonInvertedText));
     ui->edCRCcalc->setText(ToQString(frame.CrcCalculatedText));
-    // A frame whose tail lies beyond the word was never checked in full.
-    SetVerdict(frame.CrcOk && !frame.Truncated ? TVerdict::vdOk : TVerdict::vdError);
+    // The decoder never reports a truncated frame as CrcOk, so the verdict follows CrcOk alone.
+    SetVerdict(frame.CrcOk ? TVerdict::vdOk : TVerdict::vdError);
     ui->edStatus->setText(ToQString(frame.StatusText));
     ui->edPosition->setText(ToQString(frame.PositionText));
     SetLabelText(ui->lblPosition, ToQString(frame.ScaledText));
