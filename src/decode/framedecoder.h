@@ -2,21 +2,15 @@
 // fields, the CRC verdict and the texts the window displays. Pure: no state between calls.
 #pragma once
 
+#include "framelayout.h"
+#include "scalednumber.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-enum class TDecodeOutcome {
-    doInvalidInput, // the cleaned text is not a hexadecimal number that fits in 64 bits
-    doNoStartBit,   // the frame word holds no 0-then-1 pair where a start bit can stand
-    doDecoded,      // every field below is set
-};
-
-// The user's regional number separators, as the window holds them at the time of the call.
-struct TRegionalSeparators {
-    char16_t Decimal = u'.';
-    char16_t Thousand = u',';
-};
+// For the window, doInvalidInput means the cleaned text is not a hexadecimal number that fits
+// in 64 bits.
 
 struct TDecodedFrame {
     TDecodeOutcome Outcome = TDecodeOutcome::doInvalidInput;
@@ -47,13 +41,12 @@ struct TDecodedFrame {
 };
 
 // Decodes `text` as one frame with an n-bit position field (`positionLength`) and the scale
-// numerator / denominator in `unit`. Throws std::domain_error when the scaled position is not
-// a finite number (a denominator of 0); inside the window's field ranges it never throws.
+// numerator / denominator in `unit`: the window's layout (n position bits, nE, nW and the CRC-6
+// x^6 + x + 1 sent inverted) in a 64-bit word. Throws std::domain_error when the scaled position
+// is not a finite number (a denominator of 0); inside the window's field ranges it never throws.
+// A position length outside 1 to 64, which a user can type before the field corrects it, is
+// decoded as the nearest of 1 and 64.
 TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
                           std::int32_t numerator, std::int32_t denominator,
                           std::u16string_view unit, TRegionalSeparators separators);
 
-// The number layout of ScaledText: 15 significant digits, then four decimals (a half rounded
-// away from zero), the integer part grouped in threes; exponent form (1.12589990684262E0015)
-// when the integer part would need more than 15 digits. `value` must be finite.
-std::u16string FormatScaledNumber(double value, TRegionalSeparators separators);

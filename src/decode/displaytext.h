@@ -1,0 +1,30 @@
+// Fields to display texts: the texts the window shows for a decoded frame. Each returns a new
+// text of ASCII characters (the unit and the separators excepted).
+#pragma once
+
+#include "scalednumber.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The frame word as 64 binary digits, bit 63 (the first bit received) first.
+std::u16string FormatBitsText(std::uint64_t word);
+
+// "13 bits".
+std::u16string FormatAckText(std::int32_t ackLength);
+
+// A CRC in uppercase hexadecimal, at least two digits: "2A", "0D".
+std::u16string FormatCrcText(std::uint16_t crc);
+
+// The two status bits nE, nW (nE the higher bit) as two binary digits, then " Error" when nE is
+// 0 and " Warning" when nW is 0: "11", "10 Warning", "01 Error", "00 Error Warning".
+std::u16string FormatStatusText(std::uint8_t statusBits);
+
+// A raw position in decimal, without grouping or sign.
+std::u16string FormatPositionText(std::uint64_t position);
+
+// The scaled position in the number layout of FormatScaledNumber, a blank, and the unit as
+// typed (an empty unit leaves the trailing blank).
+std::u16string FormatScaledText(double scaled, std::u16string_view unit,
+                                TRegionalSeparators separators);

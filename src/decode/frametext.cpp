@@ -1,0 +1,120 @@
+#include "frametext.h"
+
+#include "orodja.h"
+
+#include <algorithm>
+
+namespace {
+
+// Value of each ASCII hexadecimal digit, 0xFF for every other code.
+constexpr std::array<std::uint8_t, 128> MakeHexValues() {
+    std::array<std::uint8_t, 128> values{};
+    for (auto& v : values) {
+        v = 0xFF;
+    }
+    for (int c = '0'; c <= '9'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+    }
+    for (int c = 'A'; c <= 'F'; ++c) {
+        values[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+        values[static_cast<std::size_t>(c + 32)] = static_cast<std::uint8_t>(c - 'A' + 10);
+    }
+    return values;
+}
+constexpr std::array<std::uint8_t, 128> HexValues = MakeHexValues();
+
+constexpr std::array<bool, 256> MakeAlphaNum() {
+    std::array<bool, 256> keep{};
+    for (int c = 0; c < 256; ++c) {
+        keep[static_cast<std::size_t>(c)] =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+    return keep;
+}
+constexpr std::array<bool, 256> AlphaNum = MakeAlphaNum();
+
+template <typename Char> std::uint8_t HexValue(Char c) {
+    const auto code = static_cast<std::make_unsigned_t<Char>>(c);
+    return code < 128 ? HexValues[code] : std::uint8_t{0xFF};
+}
+
+template <typename Char> bool ParseHex(std::basic_string_view<Char> clean, TFrameBits& bits) {
+    if (clean.empty()) {
+        return false;
+    }
+    std::size_t firstSignificant = clean.size();
+    for (std::size_t i = 0; i < clean.size(); ++i) {
+        const std::uint8_t digit = HexValue(clean[i]);
+        if (digit > 15) {
+            return false;
+        }
+        if (digit != 0 && firstSignificant == clean.size()) {
+            firstSignificant = i;
+        }
+    }
+    const std::size_t significant = clean.size() - firstSignificant;
+    bits = TFrameBits{};
+    if (significant <= 16) {
+        // The window's 64-bit word: right-aligned, leading zeros dropped.
+        std::uint64_t word = 0;
+        for (std::size_t i = firstSignificant; i < clean.size(); ++i) {
+            word = (word << 4) | HexValue(clean[i]);
+        }
+        bits.Words[0] = word;
+        bits.Length = 64;
+        return true;
+    }
+    if (significant > 64) {
+        return false;
+    }
+    // Every digit as written: leading zeros are captured bits too, up to 64 digits.
+    const std::size_t kept = std::min<std::size_t>(clean.size(), 64);
+    const std::basic_string_view<Char> digits = clean.substr(clean.size() - kept);
+    for (std::size_t j = 0; j < kept; ++j) {
+        const std::uint64_t digit = HexValue(digits[j]);
+        bits.Words[j / 16] |= digit << (60 - 4 * (j % 16));
+    }
+    bits.Length = static_cast<std::int32_t>(4 * kept);
+    return true;
+}
+
+} // namespace
+
+std::u16string CleanFrameText(std::u16string_view text) {
+    std::u16string clean = FilterAlphaNum(text);
+    if (const auto at = clean.find(u"0x"); at != std::u16string::npos) {
+        clean.erase(at, 2);
+    }
+    return clean;
+}
+
+std::string CleanFrameText(std::string_view text) {
+    std::string clean;
+    AppendCleanFrameText(text, clean);
+    return clean;
+}
+
+void AppendCleanFrameText(std::string_view text, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + text.size());
+    char* const first = out.data() + start;
+    char* next = first;
+    for (const char c : text) {
+        *next = c;
+        next += AlphaNum[static_cast<unsigned char>(c)] ? 1 : 0;
+    }
+    std::string_view appended(first, static_cast<std::size_t>(next - first));
+    if (const auto at = appended.find("0x"); at != std::string_view::npos) {
+        std::copy(first + at + 2, next, first + at);
+        next -= 2;
+    }
+    out.resize(static_cast<std::size_t>(next - out.data()));
+}
+
+bool ParseFrameHex(std::u16string_view clean, TFrameBits& bits) noexcept {
+    return ParseHex(clean, bits);
+}
+
+bool ParseFrameHex(std::string_view clean, TFrameBits& bits) noexcept {
+    return ParseHex(clean, bits);
+}
