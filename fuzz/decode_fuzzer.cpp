@@ -6,6 +6,7 @@
 // (or the replay main) reports as a finding.
 
 #include "framedecoder.h"
+#include "framesupport.h"
 #include "orodja.h"
 
 #include <cmath>
@@ -351,16 +352,6 @@ int HexValue(char16_t c) {
     return -1;
 }
 
-// One register step of the CRC x^6 + x + 1, most significant bit first.
-std::uint8_t CrcStep(std::uint8_t reg, int bit) {
-    const int feedback = ((reg >> 5) & 1) ^ bit;
-    reg = static_cast<std::uint8_t>((reg << 1) & 0x3F);
-    if (feedback != 0) {
-        reg ^= 0x03;
-    }
-    return reg;
-}
-
 TReference ReferenceDecode(std::u16string_view text, std::int32_t n) {
     TReference r;
     for (const char16_t c : text) {
@@ -418,20 +409,17 @@ TReference ReferenceDecode(std::u16string_view text, std::int32_t n) {
         return index < 64 && r.Bits[static_cast<std::size_t>(index)] == u'1' ? 1 : 0;
     };
     int index = r.AckLength + 2; // after the start bit and the CDS bit
-    std::uint8_t crc = 0;
     for (int k = 0; k < n; ++k, ++index) {
         r.PositionRaw = r.PositionRaw * 2 + static_cast<std::uint64_t>(bit(index));
-        crc = CrcStep(crc, bit(index));
     }
     for (int k = 0; k < 2; ++k, ++index) {
         r.StatusBits = static_cast<std::uint8_t>(r.StatusBits * 2 + bit(index));
-        crc = CrcStep(crc, bit(index));
     }
     for (int k = 0; k < 6; ++k, ++index) {
         r.CrcReceived = static_cast<std::uint8_t>(r.CrcReceived * 2 + bit(index));
     }
     r.FieldsSet = true;
-    r.CrcCalculated = crc;
+    r.CrcCalculated = SerialCrc6((r.PositionRaw << 2) | r.StatusBits, n + 2);
     r.CrcNonInverted = static_cast<std::uint8_t>(0x3F - r.CrcReceived);
     r.Truncated = index > 64; // the last CRC bit lies past s63
     r.CrcOk = !r.Truncated && r.CrcCalculated == r.CrcNonInverted;

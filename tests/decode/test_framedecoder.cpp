@@ -1,4 +1,5 @@
 #include "framedecoder.h"
+#include "framesupport.h"
 #include "orodja.h"
 #include "u16print.h"
 
@@ -138,62 +139,26 @@ TEST(DecodeFrame, StartBitSearchLimits) {
     EXPECT_EQ(noStart.BitsText, std::u16string(64, u'1'));
 }
 
-// Builds the hex text of a frame: `ack` bits (ones then a closing zero), start, CDS, the n
-// position bits, nE, nW and the inverted CRC, padded with `tail` bits to 64.
+// The hex text of a frame built for the window's layout with an n-bit position.
 struct BuiltFrame {
     std::u16string text;
     std::uint64_t word;
 };
 
-std::uint8_t ReferenceCrc(std::uint64_t data, int bits) {
-    std::uint8_t reg = 0;
-    for (int i = bits - 1; i >= 0; --i) {
-        const bool out = (reg & 0x20) != 0;
-        reg = static_cast<std::uint8_t>((reg << 1) & 0x3F);
-        if ((((data >> i) & 1U) != 0) != out) {
-            reg ^= 0x03;
-        }
-    }
-    return reg;
-}
-
-BuiltFrame BuildFrame(int ack, int n, std::uint64_t position, unsigned status, bool cds,
-                      std::uint64_t tail, std::uint8_t crcOverride = 0xFF) {
-    std::uint64_t word = 0;
-    int bit = 63;
-    auto put = [&](bool one) {
-        if (one) {
-            word |= std::uint64_t{1} << bit;
-        }
-        --bit;
-    };
-    for (int i = 0; i < ack - 1; ++i) {
-        put(true);
-    }
-    put(false);
-    put(true);
-    put(cds);
-    for (int i = n - 1; i >= 0; --i) {
-        put(((position >> i) & 1U) != 0);
-    }
-    put((status & 2U) != 0);
-    put((status & 1U) != 0);
-    const std::uint64_t data = (position << 2) | status;
-    const std::uint8_t crc =
-        crcOverride != 0xFF ? crcOverride
-                            : static_cast<std::uint8_t>(~ReferenceCrc(data, n + 2) & 0x3F);
-    for (int i = 5; i >= 0; --i) {
-        put(((crc >> i) & 1U) != 0);
-    }
-    while (bit >= 0) {
-        put(((tail >> bit) & 1U) != 0);
-    }
-    static const char16_t kHex[] = u"0123456789abcdef";
-    std::u16string text;
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        text.push_back(kHex[(word >> shift) & 0xF]);
-    }
-    return {text, word};
+BuiltFrame BuildWindowFrame(int ack, int n, std::uint64_t position, unsigned status, bool cds,
+                            std::uint64_t tail, int crcFlip = 0) {
+    TFrameLayoutParams layout;
+    layout.PositionBits = n;
+    TFrameSpec spec;
+    spec.AckLength = ack;
+    spec.Cds = cds;
+    spec.Count = position;
+    spec.Status = static_cast<std::uint8_t>(status);
+    spec.CrcFlip = crcFlip;
+    spec.TailBits = tail;
+    const TBuiltFrame built = BuildFrame(layout, spec);
+    const std::string hex = built.Received.Hex(true);
+    return {std::u16string(hex.begin(), hex.end()), built.Received.Packed().Words[0]};
 }
 
 TEST(DecodeFrame, RoundTripsRandomFramesOfEveryLength) {
@@ -205,7 +170,7 @@ TEST(DecodeFrame, RoundTripsRandomFramesOfEveryLength) {
             const int ack = 2 + static_cast<int>(rng() % static_cast<unsigned>(maxAck - 1));
             const std::uint64_t position = n == 64 ? rng() : rng() & ((std::uint64_t{1} << n) - 1);
             const unsigned status = static_cast<unsigned>(rng() & 3U);
-            const BuiltFrame built = BuildFrame(ack, n, position, status, (rng() & 1U) != 0, rng());
+            const BuiltFrame built = BuildWindowFrame(ack, n, position, status, (rng() & 1U) != 0, rng());
             SCOPED_TRACE(ToNarrow(built.text) + " n=" + std::to_string(n));
             const TDecodedFrame f = DecodeFrame(built.text, n, 1, 1, u"", kPoint);
             ASSERT_EQ(f.Outcome, TDecodeOutcome::doDecoded);
@@ -228,10 +193,9 @@ TEST(DecodeFrame, CorruptedCrcIsReported) {
     std::mt19937_64 rng(99);
     for (int n = 1; n <= 50; ++n) {
         const std::uint64_t position = rng() & ((std::uint64_t{1} << n) - 1);
-        const BuiltFrame good = BuildFrame(4, n, position, 3, false, 0);
+        const BuiltFrame good = BuildWindowFrame(4, n, position, 3, false, 0);
         const TDecodedFrame g = DecodeFrame(good.text, n, 1, 1, u"", kPoint);
-        const std::uint8_t wrong = static_cast<std::uint8_t>(g.CrcReceived ^ (1U << (n % 6)));
-        const BuiltFrame bad = BuildFrame(4, n, position, 3, false, 0, wrong);
+        const BuiltFrame bad = BuildWindowFrame(4, n, position, 3, false, 0, 1 << (n % 6));
         const TDecodedFrame b = DecodeFrame(bad.text, n, 1, 1, u"", kPoint);
         ASSERT_EQ(b.Outcome, TDecodeOutcome::doDecoded);
         EXPECT_FALSE(b.CrcOk) << "n=" << n;

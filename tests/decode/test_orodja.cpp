@@ -1,3 +1,4 @@
+#include "framesupport.h"
 #include "orodja.h"
 #include "u16print.h"
 
@@ -58,23 +59,9 @@ TEST(IntToBin, RendersTheLowBitsMostSignificantFirst) {
     }
 }
 
-// The CRC as the encoder computes it: one bit at a time, MSB first, x^6 + x + 1, start 0.
-std::uint8_t BitSerialCrc6(std::uint64_t data, int bits) {
-    std::uint8_t reg = 0;
-    for (int i = bits - 1; i >= 0; --i) {
-        const bool in = ((data >> i) & 1U) != 0;
-        const bool out = (reg & 0x20) != 0;
-        reg = static_cast<std::uint8_t>((reg << 1) & 0x3F);
-        if (in != out) {
-            reg ^= 0x03;
-        }
-    }
-    return reg;
-}
-
 TEST(TableCRC6, EveryEntryIsTheCrcOfItsIndex) {
     for (std::uint64_t i = 0; i < 64; ++i) {
-        EXPECT_EQ(tableCRC6[i], BitSerialCrc6(i, 6)) << "entry " << i;
+        EXPECT_EQ(tableCRC6[i], SerialCrc6(i, 6)) << "entry " << i;
     }
 }
 
@@ -106,12 +93,12 @@ TEST(CalcCRC6, EqualsBitSerialCrcForRandomWordsOfUpTo54Bits) {
         const int groups = (bits + 5) / 6;
         for (int trial = 0; trial < 400; ++trial) {
             const std::uint64_t data = rng() >> (64 - bits);
-            ASSERT_EQ(CalcCRC6(groups, data), BitSerialCrc6(data, bits))
+            ASSERT_EQ(CalcCRC6(groups, data), SerialCrc6(data, bits))
                 << bits << " bits: " << data;
             // Extra zero groups above the word change nothing, and neither do higher bits.
-            ASSERT_EQ(CalcCRC6(groups + 3, data), BitSerialCrc6(data, bits));
+            ASSERT_EQ(CalcCRC6(groups + 3, data), SerialCrc6(data, bits));
             const std::uint64_t noise = bits == 54 ? 0 : (rng() << (6 * groups));
-            ASSERT_EQ(CalcCRC6(groups, data | noise), BitSerialCrc6(data, bits));
+            ASSERT_EQ(CalcCRC6(groups, data | noise), SerialCrc6(data, bits));
         }
     }
 }
@@ -120,7 +107,7 @@ TEST(CalcCRC6, GroupsBeyondTheWordReadAsZero) {
     std::mt19937_64 rng(7);
     for (int trial = 0; trial < 200; ++trial) {
         const std::uint64_t data = rng();
-        const std::uint8_t all = BitSerialCrc6(data, 64);
+        const std::uint8_t all = SerialCrc6(data, 64);
         for (std::int32_t groups : {11, 12, 40, 1000, INT32_MAX}) {
             ASSERT_EQ(CalcCRC6(groups, data), all) << groups;
         }

@@ -5,6 +5,7 @@
 // stay as built, so the start bit is still found in the same place.
 
 #include "framedecoder.h"
+#include "framesupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +19,6 @@ namespace {
 
 constexpr std::uint64_t kSeed = 20261209;
 constexpr int kFramesPerLength = 4;
-
-// Bit-serial CRC x^6 + x + 1, start 0, most significant bit first, over `count` bits of `data`.
-std::uint8_t SerialCrc6(std::uint64_t data, int count) {
-    std::uint8_t reg = 0;
-    for (int k = count - 1; k >= 0; --k) {
-        const int feedback = ((reg >> 5) & 1) ^ static_cast<int>((data >> k) & 1);
-        reg = static_cast<std::uint8_t>((reg << 1) & 0x3F);
-        if (feedback != 0) {
-            reg ^= 0x03;
-        }
-    }
-    return reg;
-}
 
 struct TTestFrame {
     std::uint64_t Word = 0;
@@ -46,38 +34,25 @@ std::uint64_t BitMask(int index) { return std::uint64_t{1} << (63 - index); }
 // A valid frame with an n-bit position that ends inside the word: an acknowledge run that holds
 // no 0-then-1 pair after s0 (any s0, then ones, then zeros, the last bit 0), start, CDS,
 // position, nE, nW, the inverted CRC, and random bits after it.
-TTestFrame BuildFrame(std::mt19937_64& random, std::int32_t n) {
+TTestFrame BuildTestFrame(std::mt19937_64& random, std::int32_t n) {
     TTestFrame f;
     const int maxAck = 64 - n - 10;
     f.AckLength = 2 + static_cast<std::int32_t>(random() % static_cast<std::uint64_t>(maxAck - 1));
     f.Position = random() & ((std::uint64_t{1} << n) - 1);
     f.Status = static_cast<std::uint8_t>(random() & 3);
-    const std::uint64_t data = (f.Position << 2) | f.Status;
-    const std::uint8_t crc = static_cast<std::uint8_t>(~SerialCrc6(data, n + 2) & 0x3F);
+    f.FirstProtected = f.AckLength + 2;
 
-    std::vector<int> bits;
-    bits.push_back(static_cast<int>(random() & 1)); // s0 is never examined
-    const int ones = static_cast<int>(random() % static_cast<std::uint64_t>(f.AckLength - 1));
-    for (int i = 1; i < f.AckLength; ++i) {
-        bits.push_back(i <= ones ? 1 : 0);
-    }
-    bits.push_back(1);                              // start
-    bits.push_back(static_cast<int>(random() & 1)); // CDS
-    f.FirstProtected = static_cast<int>(bits.size());
-    for (int k = n + 1; k >= 0; --k) {
-        bits.push_back(static_cast<int>((data >> k) & 1));
-    }
-    for (int k = 5; k >= 0; --k) {
-        bits.push_back((crc >> k) & 1);
-    }
-    while (bits.size() < 64) {
-        bits.push_back(static_cast<int>(random() & 1));
-    }
-    for (int i = 0; i < 64; ++i) {
-        if (bits[static_cast<std::size_t>(i)] != 0) {
-            f.Word |= BitMask(i);
-        }
-    }
+    TFrameLayoutParams layout;
+    layout.PositionBits = n;
+    TFrameSpec spec;
+    spec.AckLength = f.AckLength;
+    spec.FirstBit = (random() & 1) != 0;
+    spec.AckOnes = static_cast<int>(random() % static_cast<std::uint64_t>(f.AckLength - 1));
+    spec.Cds = (random() & 1) != 0;
+    spec.Count = f.Position;
+    spec.Status = f.Status;
+    spec.TailBits = random();
+    f.Word = BuildFrame(layout, spec).Received.Packed().Words[0];
     return f;
 }
 
@@ -104,7 +79,7 @@ TEST(ErrorDetection, EveryOneAndTwoBitErrorInTheProtectedBitsFailsTheCrc) {
         SCOPED_TRACE("position length " + std::to_string(n));
         const int protectedBits = n + 8;
         for (int frame = 0; frame < kFramesPerLength; ++frame) {
-            const TTestFrame f = BuildFrame(random, n);
+            const TTestFrame f = BuildTestFrame(random, n);
             const TDecodedFrame good = Decode(f.Word, n);
             ASSERT_EQ(good.Outcome, TDecodeOutcome::doDecoded) << std::hex << f.Word;
             ASSERT_EQ(good.AckLength, f.AckLength) << std::hex << f.Word;

@@ -1,0 +1,89 @@
+// Text to frame bits: cleaning in UTF-16 and in UTF-8, and how the text's length sets the
+// frame's length.
+
+#include "frametext.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct TParseCase {
+    const char* Text;
+    bool Valid;
+    int Length;
+    std::uint64_t Words[4];
+};
+
+TEST(ParseFrameHex, TextLengthSetsTheFrameLength) {
+    const TParseCase cases[] = {
+        {"C004C9BA71753000", true, 64, {0xC004C9BA71753000}},
+        {"4C9BA71753", true, 64, {0x4C9BA71753}},                    // right-aligned
+        {"0000C004C9BA71753000", true, 64, {0xC004C9BA71753000}},    // 16 significant digits
+        {"c004c9ba71753000", true, 64, {0xC004C9BA71753000}},
+        {"1C004C9BA71753000", true, 68, {0x1C004C9BA7175300, 0}},    // every digit kept
+        {"0001C004C9BA71753000", true, 80, {0x0001C004C9BA7175, 0x3000000000000000}},
+        {"C004C9BA71753000C004C9BA71753000", true, 128, {0xC004C9BA71753000, 0xC004C9BA71753000}},
+        {"00C004C9BA71753000", true, 64, {0xC004C9BA71753000}},      // leading zeros dropped
+        {"", false, 0, {}},
+        {"G1", false, 0, {}},
+        {"0X12", false, 0, {}},
+    };
+    for (const auto& c : cases) {
+        TFrameBits bits;
+        const std::string text = c.Text;
+        ASSERT_EQ(ParseFrameHex(text, bits), c.Valid) << text;
+        if (!c.Valid) {
+            continue;
+        }
+        EXPECT_EQ(bits.Length, c.Length) << text;
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(bits.Words[static_cast<std::size_t>(i)], c.Words[i]) << text << " word " << i;
+        }
+        TFrameBits wide;
+        ASSERT_TRUE(ParseFrameHex(std::u16string(text.begin(), text.end()), wide));
+        EXPECT_EQ(wide.Words, bits.Words);
+        EXPECT_EQ(wide.Length, bits.Length);
+    }
+}
+
+TEST(ParseFrameHex, SixtyFourDigitsAtMost) {
+    TFrameBits bits;
+    const std::string full(64, 'F');
+    ASSERT_TRUE(ParseFrameHex(full, bits));
+    EXPECT_EQ(bits.Length, 256);
+    EXPECT_TRUE(bits.Bit(255));
+    ASSERT_TRUE(ParseFrameHex("000" + full, bits)); // leading zeros beyond 64 digits dropped
+    EXPECT_EQ(bits.Length, 256);
+    ASSERT_TRUE(ParseFrameHex("0" + std::string(63, 'F'), bits)); // a leading zero is a bit
+    EXPECT_EQ(bits.Length, 256);
+    EXPECT_FALSE(bits.Bit(0));
+    EXPECT_TRUE(bits.Bit(4));
+    EXPECT_FALSE(ParseFrameHex("1" + full, bits)); // 65 significant digits
+}
+
+TEST(CleanFrameText, Utf8CleaningEqualsTheWindowsUtf16Cleaning) {
+    const char* const texts[] = {
+        " 0xC004 C9BA-7175:3000 ", "C0 04 C9 BA 71 75 30 00\r", "10x5", "0x0x12", "0X12",
+        "\xC3\xA4" "C0\xEF\xBC\x90" "04", // ä, then a full-width zero: both dropped
+        "#$%", "", "x0xx0",
+    };
+    for (const char* text : texts) {
+        std::u16string wide;
+        for (const char* p = text; *p != 0; ++p) {
+            // Non-ASCII bytes stand for non-ASCII characters here; both are dropped.
+            wide.push_back(static_cast<unsigned char>(*p) < 0x80 ? static_cast<char16_t>(*p) : u'\u00E4');
+        }
+        const std::u16string expected = CleanFrameText(wide);
+        const std::string narrow = CleanFrameText(std::string(text));
+        EXPECT_EQ(std::u16string(narrow.begin(), narrow.end()), expected) << text;
+        std::string appended = "kept";
+        AppendCleanFrameText(text, appended);
+        EXPECT_EQ(appended, "kept" + narrow) << text;
+    }
+    EXPECT_EQ(CleanFrameText(std::string(" 0xC004 C9BA-7175:3000 ")), "C004C9BA71753000");
+    EXPECT_EQ(CleanFrameText(std::string("0x0x12")), "0x12");
+}
+
+} // namespace
