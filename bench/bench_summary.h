@@ -53,15 +53,19 @@ public:
         }
     }
 
-    // Prints time(slow) / time(fast) against a minimum.
+    // Prints time(slow) / time(fast), against a minimum when one is given.
     void PrintRatio(const std::string& slow, const std::string& fast, const char* label,
-                    double minimum) const {
+                    double minimum = 0.0) const {
         const auto s = nanoseconds_.find(slow);
         const auto f = nanoseconds_.find(fast);
         if (s == nanoseconds_.end() || f == nanoseconds_.end() || f->second <= 0.0) {
             return;
         }
         const double ratio = s->second / f->second;
+        if (minimum <= 0.0) {
+            std::printf("  %-40s %10.2f x\n", label, ratio);
+            return;
+        }
         std::printf("  %-40s %10.2f x    (goal >= %g x: %s)\n", label, ratio, minimum,
                     ratio >= minimum ? "met" : "MISSED");
     }

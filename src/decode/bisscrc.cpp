@@ -1,31 +1,53 @@
 #include "bisscrc.h"
 
+#include <array>
 #include <bit>
+#include <charconv>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
-std::string Hex(std::uint32_t value) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[value & 0xF]);
-        value >>= 4;
-    } while (value != 0);
+std::string HexText(std::uint32_t value) {
+    std::array<char, 12> digits{};
+    const auto res = std::to_chars(digits.data(), digits.data() + digits.size(), value, 16);
+    std::string text(digits.data(), res.ptr);
+    for (char& c : text) {
+        c = static_cast<char>(c >= 'a' ? c - 'a' + 'A' : c);
+    }
     return "0x" + text;
+}
+
+int Degree(std::uint32_t polynomial) {
+    return polynomial == 0 ? -1 : 31 - std::countl_zero(polynomial);
 }
 
 } // namespace
 
-TBissCrc::TBissCrc(std::uint32_t polynomial) : FPolynomial(polynomial) {
-    const int degree = polynomial == 0 ? -1 : 31 - std::countl_zero(polynomial);
+std::string TBissCrc::CheckPolynomial(std::uint32_t polynomial) {
+    const int degree = Degree(polynomial);
     if (degree < 1 || degree > 16) {
-        throw std::invalid_argument(
-            "CRC polynomial " + Hex(polynomial) +
-            " is not of degree 1 to 16; write it in BiSS notation with its top bit, "
-            "e.g. 0x43 for x^6 + x + 1 or 0x190D9 for the 16-bit CRC");
+        return "CRC polynomial " + HexText(polynomial) +
+               " is not of degree 1 to 16; write it in BiSS notation with its top bit, "
+               "e.g. 0x43 for x^6 + x + 1 or 0x190D9 for the 16-bit CRC";
     }
+    return {};
+}
+
+std::string FormatCrcStartProblem(std::uint32_t start, std::uint32_t polynomial) {
+    const int degree = Degree(polynomial);
+    if (degree >= 1 && degree <= 16 && start >= (std::uint32_t{1} << degree)) {
+        return "CRC start value " + HexText(start) + " does not fit in the " +
+               std::to_string(degree) + "-bit CRC of polynomial " + HexText(polynomial);
+    }
+    return {};
+}
+
+TBissCrc::TBissCrc(std::uint32_t polynomial) : FPolynomial(polynomial) {
+    if (const std::string problem = CheckPolynomial(polynomial); !problem.empty()) {
+        throw std::invalid_argument(problem);
+    }
+    const int degree = Degree(polynomial);
     FWidth = degree;
     // The register is kept left-aligned in 16 bits, so one table serves every width.
     const auto low = static_cast<std::uint32_t>(polynomial & ((1U << degree) - 1U));

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 class TBissCrc {
 public:
@@ -15,6 +16,9 @@ public:
     // `polynomial` in BiSS notation, with its top bit: 0x43 is x^6 + x + 1, 0x190D9 a 16-bit
     // CRC. The width is its degree. Throws std::invalid_argument for a degree outside 1 to 16.
     explicit TBissCrc(std::uint32_t polynomial);
+
+    // Why `polynomial` cannot be a BiSS CRC, or an empty text when it can.
+    static std::string CheckPolynomial(std::uint32_t polynomial);
 
     std::uint32_t Polynomial() const { return FPolynomial; }
     std::int32_t Width() const { return FWidth; }
@@ -33,11 +37,37 @@ public:
     std::uint16_t CalcZeroStart(std::uint64_t high, std::uint64_t low,
                                 std::int32_t bytes) const noexcept {
         std::uint32_t reg = 0;
-        for (std::int32_t j = 0; j < bytes && j < 8; ++j) {
-            reg ^= FSliced[static_cast<std::size_t>(j)][(low >> (8 * j)) & 0xFF];
-        }
-        if (bytes > 8) {
+        // Unrolled from the top byte down: a layout always takes the same entry point.
+        switch (bytes) {
+        case 9:
             reg ^= FSliced[8][high & 0xFF];
+            [[fallthrough]];
+        case 8:
+            reg ^= FSliced[7][(low >> 56) & 0xFF];
+            [[fallthrough]];
+        case 7:
+            reg ^= FSliced[6][(low >> 48) & 0xFF];
+            [[fallthrough]];
+        case 6:
+            reg ^= FSliced[5][(low >> 40) & 0xFF];
+            [[fallthrough]];
+        case 5:
+            reg ^= FSliced[4][(low >> 32) & 0xFF];
+            [[fallthrough]];
+        case 4:
+            reg ^= FSliced[3][(low >> 24) & 0xFF];
+            [[fallthrough]];
+        case 3:
+            reg ^= FSliced[2][(low >> 16) & 0xFF];
+            [[fallthrough]];
+        case 2:
+            reg ^= FSliced[1][(low >> 8) & 0xFF];
+            [[fallthrough]];
+        case 1:
+            reg ^= FSliced[0][low & 0xFF];
+            break;
+        default:
+            break;
         }
         return static_cast<std::uint16_t>(reg >> (16 - FWidth));
     }
@@ -53,3 +83,7 @@ private:
     // bytes was fed into a zero register. FSliced[0] is the classic byte-wise table.
     std::array<std::array<std::uint16_t, 256>, 9> FSliced{};
 };
+
+// Why `start` cannot be the register start value of the CRC of `polynomial` (it has more bits
+// than the CRC), or an empty text when it can or when the polynomial itself is not valid.
+std::string FormatCrcStartProblem(std::uint32_t start, std::uint32_t polynomial);

@@ -38,10 +38,20 @@ TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
                           std::u16string_view unit, TRegionalSeparators separators) {
     TDecodedFrame frame;
 
-    // Text to frame bits. The window takes a 64-bit word: at most 16 significant digits.
-    frame.CleanText = CleanFrameText(text);
+    // Text to frame bits. The window takes a 64-bit word: at most 16 significant digits. A
+    // text as long as a pasted frame is cleaned on the stack, so that the clean text is
+    // allocated once, at its size.
+    std::array<char16_t, 64> small;
+    std::u16string large;
+    char16_t* cleanBuffer = small.data();
+    if (text.size() > small.size()) {
+        large.resize(text.size());
+        cleanBuffer = large.data();
+    }
+    const std::u16string_view clean(cleanBuffer, CleanFrameTextInto(text, cleanBuffer));
+    frame.CleanText.assign(clean);
     TFrameBits bits;
-    if (!ParseFrameHex(frame.CleanText, bits) || bits.Length != 64) {
+    if (!ParseFrameHex(clean, bits) || bits.Length != 64) {
         frame.Outcome = TDecodeOutcome::doInvalidInput;
         return frame;
     }

@@ -1,7 +1,5 @@
 #include "frametext.h"
 
-#include "orodja.h"
-
 #include <algorithm>
 
 namespace {
@@ -42,6 +40,21 @@ template <typename Char> bool ParseHex(std::basic_string_view<Char> clean, TFram
     if (clean.empty()) {
         return false;
     }
+    // The usual case in one pass: at most 16 digits, so at most 16 significant ones.
+    if (clean.size() <= 16) {
+        std::uint64_t word = 0;
+        std::uint8_t invalid = 0;
+        for (const Char c : clean) {
+            const std::uint8_t digit = HexValue(c);
+            invalid |= digit;
+            word = (word << 4) | (digit & 0xFU);
+        }
+        if (invalid > 15) {
+            return false;
+        }
+        bits = FrameBitsFromWord(word);
+        return true;
+    }
     std::size_t firstSignificant = clean.size();
     for (std::size_t i = 0; i < clean.size(); ++i) {
         const std::uint8_t digit = HexValue(clean[i]);
@@ -80,11 +93,28 @@ template <typename Char> bool ParseHex(std::basic_string_view<Char> clean, TFram
 
 } // namespace
 
-std::u16string CleanFrameText(std::u16string_view text) {
-    std::u16string clean = FilterAlphaNum(text);
-    if (const auto at = clean.find(u"0x"); at != std::u16string::npos) {
-        clean.erase(at, 2);
+std::size_t CleanFrameTextInto(std::u16string_view text, char16_t* out) noexcept {
+    // FilterAlphaNum and the removal of the first "0x" in one pass: the first "0x" of the
+    // filtered text is where a kept 'x' first follows a kept '0', so that '0' is taken back and
+    // the 'x' not kept. Every character is written and the end advances past the kept ones.
+    char16_t* next = out;
+    bool removed = false;
+    for (const char16_t c : text) {
+        *next = c;
+        const bool kept = c < 128 && AlphaNum[c];
+        if (kept && c == u'x' && !removed && next != out && next[-1] == u'0') {
+            --next;
+            removed = true;
+            continue;
+        }
+        next += kept ? 1 : 0;
     }
+    return static_cast<std::size_t>(next - out);
+}
+
+std::u16string CleanFrameText(std::u16string_view text) {
+    std::u16string clean(text.size(), u'\0');
+    clean.resize(CleanFrameTextInto(text, clean.data()));
     return clean;
 }
 

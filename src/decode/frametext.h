@@ -43,6 +43,8 @@ inline TFrameBits FrameBitsFromWord(std::uint64_t word) {
 
 // Cleans `text` (see above) and returns the result.
 std::u16string CleanFrameText(std::u16string_view text);
+// The same written into `out`, which has room for text.size() characters; returns its length.
+std::size_t CleanFrameTextInto(std::u16string_view text, char16_t* out) noexcept;
 std::string CleanFrameText(std::string_view text);
 
 // Appends the cleaned form of `text` to `out`, which may already hold other text; the "0x"

@@ -13,21 +13,31 @@ static_assert(tableCRC6[60] == 0x07 && tableCRC6[61] == 0x04 && tableCRC6[62] ==
               tableCRC6[63] == 0x02);
 
 namespace {
-bool IsAsciiAlphaNum(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+
+constexpr std::array<bool, 128> MakeAsciiAlphaNum() {
+    std::array<bool, 128> keep{};
+    for (int c = 0; c < 128; ++c) {
+        keep[static_cast<std::size_t>(c)] =
+            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+    return keep;
 }
+constexpr std::array<bool, 128> AsciiAlphaNum = MakeAsciiAlphaNum();
+
 } // namespace
 
 std::u16string FilterAlphaNum(std::u16string_view text) {
     // Leading and trailing blanks and control characters are not letters or digits either,
-    // so one pass that keeps only ASCII letters and digits also strips them.
-    std::u16string result;
-    result.reserve(text.size());
+    // so one pass that keeps only ASCII letters and digits also strips them. Every character
+    // is written and the end advances only past the kept ones: no branch per character.
+    std::u16string result(text.size(), u'\0');
+    char16_t* const first = result.data();
+    char16_t* next = first;
     for (const char16_t c : text) {
-        if (IsAsciiAlphaNum(c)) {
-            result.push_back(c);
-        }
+        *next = c;
+        next += (c < 128 && AsciiAlphaNum[c & 127U]) ? 1 : 0;
     }
+    result.resize(static_cast<std::size_t>(next - first));
     return result;
 }
 

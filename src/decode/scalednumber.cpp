@@ -10,9 +10,25 @@
 
 namespace {
 
-void AppendAscii(std::u16string& out, std::string_view ascii) {
-    out.append(ascii.begin(), ascii.end());
-}
+// The text being written, on the stack: the longest is 25 characters
+// ("-999,999,999,999,999.0000"), and the exponent form is shorter.
+class TNumberText {
+public:
+    void Put(char16_t c) { FText[FSize++] = c; }
+    void PutAscii(std::string_view ascii) {
+        for (const char c : ascii) {
+            Put(static_cast<char16_t>(c));
+        }
+    }
+    std::size_t CopyTo(char16_t* out) const {
+        std::memcpy(out, FText.data(), FSize * sizeof(char16_t));
+        return FSize;
+    }
+
+private:
+    std::array<char16_t, MaxScaledNumberLength> FText;
+    std::size_t FSize = 0;
+};
 
 // A positive finite number limited to 15 significant digits: Digits[0].Digits[1..14] x 10^Exponent.
 struct TFifteenDigits {
@@ -72,43 +88,71 @@ TFifteenDigits RoundToFifteenDigits(double magnitude) {
     return result;
 }
 
-void AppendGrouped(std::u16string& out, std::string_view integerDigits, char16_t thousand) {
-    const std::size_t count = integerDigits.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i != 0 && (count - i) % 3 == 0) {
-            out.push_back(thousand);
-        }
-        out.push_back(static_cast<char16_t>(integerDigits[i]));
-    }
+void PutZero(TNumberText& out, char16_t decimal) {
+    out.PutAscii("0");
+    out.Put(decimal);
+    out.PutAscii("0000");
 }
 
-void AppendExponentForm(std::u16string& out, bool negative, const TFifteenDigits& d,
-                        char16_t decimal) {
+// `digits`: the value in units of the fourth decimal, at least five digits, no leading zero
+// before the last five.
+void PutFixed(TNumberText& out, bool negative, std::string_view digits,
+              TRegionalSeparators separators) {
     if (negative) {
-        out.push_back(u'-');
+        out.Put(u'-');
     }
-    out.push_back(static_cast<char16_t>(d.Digits[0]));
+    const std::string_view integer = digits.substr(0, digits.size() - 4);
+    // The first group holds one to three digits, every later one three.
+    std::size_t group = (integer.size() + 2) % 3 + 1;
+    for (const char digit : integer) {
+        if (group == 0) {
+            out.Put(separators.Thousand);
+            group = 3;
+        }
+        out.Put(static_cast<char16_t>(digit));
+        --group;
+    }
+    out.Put(separators.Decimal);
+    out.PutAscii(digits.substr(digits.size() - 4));
+}
+
+// Writes `units` ten-thousandths (not zero) with grouping and four decimals.
+void PutFixedUnits(TNumberText& out, bool negative, std::uint64_t units,
+                   TRegionalSeparators separators) {
+    std::array<char, 24> digits;
+    std::memset(digits.data(), '0', 4); // zeros to pad up to five digits
+    const auto res = std::to_chars(digits.data() + 4, digits.data() + digits.size(), units);
+    const auto length = static_cast<std::size_t>(res.ptr - (digits.data() + 4));
+    const std::size_t pad = length < 5 ? 5 - length : 0;
+    PutFixed(out, negative, std::string_view(digits.data() + 4 - pad, length + pad), separators);
+}
+
+void PutExponentForm(TNumberText& out, bool negative, const TFifteenDigits& d, char16_t decimal) {
+    if (negative) {
+        out.Put(u'-');
+    }
+    out.Put(static_cast<char16_t>(d.Digits[0]));
     std::size_t last = d.Digits.size();
     while (last > 1 && d.Digits[last - 1] == '0') {
         --last;
     }
     if (last > 1) {
-        out.push_back(decimal);
-        out.append(d.Digits.begin() + 1, d.Digits.begin() + static_cast<std::ptrdiff_t>(last));
+        out.Put(decimal);
+        out.PutAscii(std::string_view(d.Digits.data() + 1, last - 1));
     }
-    out.push_back(u'E');
+    out.Put(u'E');
     int exponent = d.Exponent;
     if (exponent < 0) {
-        out.push_back(u'-');
+        out.Put(u'-');
         exponent = -exponent;
     }
     std::array<char, 8> buf{};
     const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), exponent);
     const auto length = static_cast<std::size_t>(res.ptr - buf.data());
     for (std::size_t pad = length; pad < 4; ++pad) {
-        out.push_back(u'0');
+        out.Put(u'0');
     }
-    AppendAscii(out, std::string_view(buf.data(), length));
+    out.PutAscii(std::string_view(buf.data(), length));
 }
 
 // Below this magnitude the value times 10^4 is an exact enough double (error under 0.002) and
@@ -119,37 +163,7 @@ void AppendExponentForm(std::u16string& out, bool negative, const TFifteenDigits
 constexpr double FastPathLimit = 1e9;
 constexpr double HalfMargin = 0.01;
 
-void AppendZero(std::u16string& out, char16_t decimal) {
-    out.push_back(u'0');
-    out.push_back(decimal);
-    out.append(4, u'0');
-}
-
-// Writes `units` ten-thousandths (below 10^13) with grouping and four decimals.
-void AppendFixed(std::u16string& out, bool negative, std::uint64_t units,
-                 TRegionalSeparators separators) {
-    std::array<char, 24> digits{};
-    const auto res = std::to_chars(digits.data(), digits.data() + digits.size(), units);
-    std::string_view all(digits.data(), static_cast<std::size_t>(res.ptr - digits.data()));
-    std::array<char, 24> padded{};
-    if (all.size() < 5) {
-        const std::size_t pad = 5 - all.size();
-        std::memset(padded.data(), '0', pad);
-        std::memcpy(padded.data() + pad, all.data(), all.size());
-        all = std::string_view(padded.data(), 5);
-    }
-    if (negative) {
-        out.push_back(u'-');
-    }
-    AppendGrouped(out, all.substr(0, all.size() - 4), separators.Thousand);
-    out.push_back(separators.Decimal);
-    AppendAscii(out, all.substr(all.size() - 4));
-}
-
-} // namespace
-
-std::u16string FormatScaledNumber(double value, TRegionalSeparators separators) {
-    std::u16string out;
+void PutScaledNumber(TNumberText& out, double value, TRegionalSeparators separators) {
     const bool negative = std::signbit(value);
     const double magnitude = std::fabs(value);
     if (magnitude < FastPathLimit) {
@@ -158,23 +172,22 @@ std::u16string FormatScaledNumber(double value, TRegionalSeparators separators) 
         const double fraction = scaled - whole;
         if (std::fabs(fraction - 0.5) > HalfMargin) {
             const auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1U : 0U);
-            out.reserve(24);
             if (units == 0) {
-                AppendZero(out, separators.Decimal);
+                PutZero(out, separators.Decimal); // rounds to zero: written without a sign
             } else {
-                AppendFixed(out, negative, units, separators);
+                PutFixedUnits(out, negative, units, separators);
             }
-            return out;
+            return;
         }
     }
     if (magnitude == 0.0) {
-        AppendZero(out, separators.Decimal);
-        return out;
+        PutZero(out, separators.Decimal);
+        return;
     }
     const TFifteenDigits d = RoundToFifteenDigits(magnitude);
     if (d.Exponent >= 15) {
-        AppendExponentForm(out, negative, d, separators.Decimal);
-        return out;
+        PutExponentForm(out, negative, d, separators.Decimal);
+        return;
     }
 
     // The value times 10^4, rounded half away from zero, as a digit string: the 15 digits
@@ -205,19 +218,26 @@ std::u16string FormatScaledNumber(double value, TRegionalSeparators separators) 
     }
     const std::size_t firstNonZero = scaled.find_first_not_of('0');
     if (firstNonZero == std::string::npos) {
-        AppendZero(out, separators.Decimal); // rounds to zero: written without a sign
-        return out;
+        PutZero(out, separators.Decimal); // rounds to zero: written without a sign
+        return;
     }
     scaled.erase(0, firstNonZero);
     if (scaled.size() < 5) {
         scaled.insert(0, 5 - scaled.size(), '0');
     }
-    if (negative) {
-        out.push_back(u'-');
-    }
-    const std::string_view all(scaled);
-    AppendGrouped(out, all.substr(0, all.size() - 4), separators.Thousand);
-    out.push_back(separators.Decimal);
-    AppendAscii(out, all.substr(all.size() - 4));
-    return out;
+    PutFixed(out, negative, scaled, separators);
+}
+
+} // namespace
+
+std::size_t WriteScaledNumber(double value, TRegionalSeparators separators, char16_t* out) {
+    TNumberText text;
+    PutScaledNumber(text, value, separators);
+    return text.CopyTo(out);
+}
+
+std::u16string FormatScaledNumber(double value, TRegionalSeparators separators) {
+    std::array<char16_t, MaxScaledNumberLength> text;
+    const std::size_t length = WriteScaledNumber(value, separators, text.data());
+    return std::u16string(text.data(), length);
 }

@@ -2,6 +2,7 @@
 // decimals, the integer part grouped in threes, or exponent form for very large values.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The user's regional number separators, as the window holds them at the time of the call.
@@ -15,3 +16,10 @@ struct TRegionalSeparators {
 // written without a sign. When the integer part would need more than 15 digits, exponent form
 // instead (1.12589990684262E0015). `value` must be finite.
 std::u16string FormatScaledNumber(double value, TRegionalSeparators separators);
+
+// The longest text FormatScaledNumber writes, with room to spare.
+inline constexpr std::size_t MaxScaledNumberLength = 32;
+
+// The same text written into `out`, which has room for MaxScaledNumberLength characters;
+// returns its length.
+std::size_t WriteScaledNumber(double value, TRegionalSeparators separators, char16_t* out);
