@@ -1,5 +1,7 @@
 #include "frametext.h"
 
+#include "orodja.h"
+
 #include <algorithm>
 
 namespace {
@@ -20,16 +22,6 @@ constexpr std::array<std::uint8_t, 128> MakeHexValues() {
     return values;
 }
 constexpr std::array<std::uint8_t, 128> HexValues = MakeHexValues();
-
-constexpr std::array<bool, 256> MakeAlphaNum() {
-    std::array<bool, 256> keep{};
-    for (int c = 0; c < 256; ++c) {
-        keep[static_cast<std::size_t>(c)] =
-            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    }
-    return keep;
-}
-constexpr std::array<bool, 256> AlphaNum = MakeAlphaNum();
 
 template <typename Char> std::uint8_t HexValue(Char c) {
     const auto code = static_cast<std::make_unsigned_t<Char>>(c);
@@ -101,7 +93,7 @@ std::size_t CleanFrameTextInto(std::u16string_view text, char16_t* out) noexcept
     bool removed = false;
     for (const char16_t c : text) {
         *next = c;
-        const bool kept = c < 128 && AlphaNum[c];
+        const bool kept = c < 128 && AsciiAlphaNum[c];
         if (kept && c == u'x' && !removed && next != out && next[-1] == u'0') {
             --next;
             removed = true;
@@ -131,7 +123,8 @@ void AppendCleanFrameText(std::string_view text, std::string& out) {
     char* next = first;
     for (const char c : text) {
         *next = c;
-        next += AlphaNum[static_cast<unsigned char>(c)] ? 1 : 0;
+        const auto code = static_cast<unsigned char>(c);
+        next += code < 128 && AsciiAlphaNum[code] ? 1 : 0;
     }
     std::string_view appended(first, static_cast<std::size_t>(next - first));
     if (const auto at = appended.find("0x"); at != std::string_view::npos) {

@@ -12,20 +12,6 @@ static_assert(tableCRC6[8] == 0x18 && tableCRC6[9] == 0x1B && tableCRC6[10] == 0
 static_assert(tableCRC6[60] == 0x07 && tableCRC6[61] == 0x04 && tableCRC6[62] == 0x01 &&
               tableCRC6[63] == 0x02);
 
-namespace {
-
-constexpr std::array<bool, 128> MakeAsciiAlphaNum() {
-    std::array<bool, 128> keep{};
-    for (int c = 0; c < 128; ++c) {
-        keep[static_cast<std::size_t>(c)] =
-            (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    }
-    return keep;
-}
-constexpr std::array<bool, 128> AsciiAlphaNum = MakeAsciiAlphaNum();
-
-} // namespace
-
 std::u16string FilterAlphaNum(std::u16string_view text) {
     // Leading and trailing blanks and control characters are not letters or digits either,
     // so one pass that keeps only ASCII letters and digits also strips them. Every character

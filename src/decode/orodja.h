@@ -18,6 +18,14 @@ std::u16string FilterAlphaNum(std::u16string_view text);
 std::u16string IntToBin(std::int32_t digits, std::uint64_t value);
 
 namespace orodja_detail {
+constexpr std::array<bool, 128> MakeAsciiAlphaNum() {
+    std::array<bool, 128> keep{};
+    for (std::size_t c = 0; c < keep.size(); ++c) {
+        keep[c] = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+    return keep;
+}
+
 // Register value after feeding six zero bits into a 6-bit CRC register holding `start`
 // (shift left, MSB first, XOR 0b000011 whenever a 1 is shifted out).
 constexpr std::uint8_t Crc6AfterSixZeroBits(std::uint8_t start) {
@@ -40,6 +48,9 @@ constexpr std::array<std::uint8_t, 64> MakeTableCRC6() {
     return table;
 }
 } // namespace orodja_detail
+
+// True for the codes of the ASCII letters and digits: the characters that cleaning keeps.
+inline constexpr std::array<bool, 128> AsciiAlphaNum = orodja_detail::MakeAsciiAlphaNum();
 
 // Entry i is the remainder of i * x^6 modulo x^6 + x + 1: one step of the CRC per six bits.
 inline constexpr std::array<std::uint8_t, 64> tableCRC6 = orodja_detail::MakeTableCRC6();
