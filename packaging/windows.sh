@@ -164,8 +164,15 @@ pack_zip() {
 
 # -------------------------------------------------------------------------------------------
 
-install_missing "${PACKAGES[@]}"
-build
+# Runs a step and says how long it took, so that CI logs show what the Windows build costs.
+timed() {
+    local start=$SECONDS
+    "$@"
+    echo "    ($1: $((SECONDS - start)) s)"
+}
+
+timed install_missing "${PACKAGES[@]}"
+timed build
 echo "==> Checking that the executables need only Windows' own DLLs"
 shopt -s nullglob globstar
 exes=("$BUILD_DIR"/src/**/*.exe "$BUILD_DIR"/tests/**/*.exe)
@@ -177,7 +184,7 @@ fi
 check_system_imports "${exes[@]}"
 setup_wine
 trap stop_wine EXIT
-prepare_wine_prefix
-run_unit_tests
-run_end_to_end
-pack_zip
+timed prepare_wine_prefix
+timed run_unit_tests
+timed run_end_to_end
+timed pack_zip
