@@ -134,11 +134,15 @@ run_unit_tests() {
 }
 
 # --- corvane-decode.exe ------------------------------------------------------------------
-# The command-line decoder is not in this tree yet. Its end-to-end runs under Wine and the zip
-# go into the two functions below; until they are written, a tree that has the program fails
-# here rather than passing without having run it.
+# The command-line decoder is not built yet. Its end-to-end runs under Wine and the zip go into
+# the two functions below; until they are written, a build that has the program fails here
+# rather than passing without having run it.
 
-CLI_EXE=$BUILD_DIR/src/cli/corvane-decode.exe
+# The program's path in the build, empty while there is none.
+find_cli_exe() {
+    find "$BUILD_DIR" -path "$BUILD_DIR/wineprefix" -prune -o -name corvane-decode.exe -print |
+        head -n 1
+}
 
 # Fails unless EXE carries the version record of res/corvane-decode.rc with this description,
 # the project's version and its own file name, and the console manifest.
@@ -159,23 +163,23 @@ check_version_record() {
 
 # End-to-end runs of corvane-decode.exe under Wine (not written yet).
 run_end_to_end() {
-    if [ -f src/cli/CMakeLists.txt ] || [ -f "$CLI_EXE" ]; then
-        echo "error: corvane-decode is part of the tree, but its end-to-end runs under Wine" >&2
-        echo "       are not written yet (packaging/windows.sh, run_end_to_end)" >&2
+    if [ -n "$(find_cli_exe)" ]; then
+        echo "error: $(find_cli_exe) is built, but its end-to-end runs under Wine are not" >&2
+        echo "       written yet (packaging/windows.sh, run_end_to_end)" >&2
         exit 1
     fi
-    echo "==> End-to-end runs of corvane-decode.exe: none, the program is not in this tree yet"
+    echo "==> End-to-end runs of corvane-decode.exe: none, the program is not built yet"
 }
 
 # The zip with corvane-decode.exe, its manual and the licence; prints its path last (not
 # written yet).
 pack_zip() {
-    if [ -f "$CLI_EXE" ]; then
-        echo "error: corvane-decode.exe is built, but packing it is not written yet" >&2
+    if [ -n "$(find_cli_exe)" ]; then
+        echo "error: $(find_cli_exe) is built, but packing it is not written yet" >&2
         echo "       (packaging/windows.sh, pack_zip)" >&2
         exit 1
     fi
-    echo "==> Zip: none, corvane-decode.exe is not in this tree yet"
+    echo "==> Zip: none, corvane-decode.exe is not built yet"
 }
 
 # -------------------------------------------------------------------------------------------
