@@ -1,11 +1,12 @@
 #include "application.h"
 
+#include "windowmath.h"
+
 #include <QFile>
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QWidget>
 
-#include <algorithm>
 #include <exception>
 
 #ifndef CORVANE_PRODUCT_NAME
@@ -35,28 +36,6 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     }
     // The error has been reported: the event counts as handled, so nobody acts on it twice.
     return true;
-}
-
-QString ApplicationTitle(const QString& executablePath) {
-    // Both separators count, so that a Windows path gives the same title everywhere.
-    const qsizetype slash =
-        std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
-    QString name = executablePath.mid(slash + 1);
-    const qsizetype dot = name.indexOf(u'.');
-    if (dot >= 0) {
-        name.truncate(dot);
-    }
-    if (name.size() > 1) {
-        name = name.left(1) + name.mid(1).toLower();
-    }
-    return name;
-}
-
-QString ErrorReportText(const QString& message) {
-    if (!message.isEmpty() && message.back().unicode() > u'.') {
-        return message + u'.';
-    }
-    return message;
 }
 
 void ShowErrorReport(const QString& message) {

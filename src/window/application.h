@@ -17,14 +17,6 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// The title that captions every message box: the file name of `executablePath` up to its first
-// dot, every character after the first in lower case ("C:/x/CORVANE.EXE" gives "Corvane").
-QString ApplicationTitle(const QString& executablePath);
-
-// The text of the error report: `message` with a full stop appended when its last character's
-// code is above that of the full stop.
-QString ErrorReportText(const QString& message);
-
 // Shows the error report: a modal critical message box with one OK button, captioned with the
 // application title, holding ErrorReportText(message). Returns when the user closes it.
 void ShowErrorReport(const QString& message);

@@ -18,12 +18,6 @@
 #include <algorithm>
 #include <string_view>
 
-// The resources live in this static library; registering them here keeps the linker from
-// dropping them from the executable. Outside any namespace, as Q_INIT_RESOURCE requires.
-static void InitCorvaneResources() {
-    Q_INIT_RESOURCE(corvane);
-}
-
 namespace {
 
 const QString HelpLines[] = {
@@ -54,18 +48,9 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-void RegisterResourcesOnce() {
-    static const bool registered = [] {
-        InitCorvaneResources();
-        return true;
-    }();
-    (void)registered;
-}
-
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>()) {
-    RegisterResourcesOnce();
     LoadTahomaFonts();
 
     ui->setupUi(this);

@@ -7,7 +7,6 @@
 
 #include <QSignalSpy>
 
-#include <limits>
 #include <memory>
 
 using namespace wt;
@@ -372,65 +371,6 @@ private slots:
         QCOMPARE(S("seDenominator")->value(), 2100000000);
         CheckShown({"13 bits", position, status, crcIn, crcNonInv, crcCalc, scaled, false});
         CheckStrips(13, n);
-    }
-
-    void stripRounding_data() {
-        QTest::addColumn<int>("labelLeft");
-        QTest::addColumn<int>("labelWidth");
-        QTest::addColumn<int>("ack");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QList<int>>("lefts");
-        QTest::addColumn<QList<int>>("widths");
-        // w = 6.5: 84.5 -> 84, 13, 169, 13, 39.
-        QTest::newRow("w 6.5") << 16 << 416 << 13 << 26 << QList<int>{16, 100, 113, 282, 295}
-                               << QList<int>{84, 13, 169, 13, 39};
-        // w = 6.25: 81.25 -> 81, 12.5 -> 12, 162.5 -> 162, 12, 37.5 -> 38.
-        QTest::newRow("w 6.25") << 16 << 400 << 13 << 26 << QList<int>{16, 97, 109, 271, 283}
-                                << QList<int>{81, 12, 162, 12, 38};
-        // w = 6.75: 87.75 -> 88, 13.5 -> 14, 175.5 -> 176, 14, 40.5 -> 40.
-        QTest::newRow("w 6.75") << 0 << 432 << 13 << 26 << QList<int>{0, 88, 102, 278, 292}
-                                << QList<int>{88, 14, 176, 14, 40};
-        QTest::newRow("w 7, n 1, ack 2") << 16 << 448 << 2 << 1 << QList<int>{16, 30, 44, 51, 65}
-                                         << QList<int>{14, 14, 7, 14, 42};
-        QTest::newRow("w 7, n 50, ack 63") << 16 << 448 << 63 << 50
-                                           << QList<int>{16, 457, 471, 821, 835}
-                                           << QList<int>{441, 14, 350, 14, 42};
-    }
-
-    void stripRounding() {
-        QFETCH(int, labelLeft);
-        QFETCH(int, labelWidth);
-        QFETCH(int, ack);
-        QFETCH(int, n);
-        QFETCH(QList<int>, lefts);
-        QFETCH(QList<int>, widths);
-        const TStripGeometry g = LayStrips(labelLeft, labelWidth, 64, ack, n);
-        for (int i = 0; i < 5; ++i) {
-            QCOMPARE(g.Left[i], lefts.at(i));
-            QCOMPARE(g.Width[i], widths.at(i));
-        }
-    }
-
-    void denominatorForLength_data() {
-        QTest::addColumn<int>("n");
-        QTest::addColumn<int>("denominator");
-        QTest::newRow("0") << 0 << 1;
-        QTest::newRow("-5") << -5 << 1;
-        QTest::newRow("1") << 1 << 2;
-        QTest::newRow("13") << 13 << 8192;
-        QTest::newRow("26") << 26 << 67108864;
-        QTest::newRow("30") << 30 << 1073741824;
-        QTest::newRow("31") << 31 << 2100000000;
-        QTest::newRow("50") << 50 << 2100000000;
-        QTest::newRow("99") << 99 << 2100000000;
-        QTest::newRow("INT32_MIN") << std::numeric_limits<int>::min() << 1;
-        QTest::newRow("INT32_MAX") << std::numeric_limits<int>::max() << 2100000000;
-    }
-
-    void denominatorForLength() {
-        QFETCH(int, n);
-        QFETCH(int, denominator);
-        QCOMPARE(DenominatorForLength(n), denominator);
     }
 
     void separatorsOfTheSystemLocale() {

@@ -6,6 +6,7 @@
 #include "application.h"
 #include "main.h"
 #include "spinedit.h"
+#include "windowmath.h"
 
 #include <QAbstractButton>
 #include <QApplication>
