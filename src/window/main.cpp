@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <exception>
 #include <string_view>
 
 namespace {
@@ -217,6 +218,16 @@ void TForm1::LayStripsUnderDigits(std::int32_t ackLength, std::int32_t n) {
 }
 
 void TForm1::btnCalculateClick() {
+    // An error is reported here, in the error report of the application, and abandons the run
+    // where it stands: an exception must not unwind through Qt's event delivery.
+    try {
+        Calculate();
+    } catch (const std::exception& error) {
+        ShowErrorReport(QString::fromUtf8(error.what()));
+    }
+}
+
+void TForm1::Calculate() {
     const QString input = ui->edInput->text();
     const QString unit = ui->edUnit->text();
     const std::int32_t n = ui->seDataLen->value();

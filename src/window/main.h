@@ -37,6 +37,8 @@ protected:
 private:
     enum class TVerdict { vdNone, vdOk, vdError };
 
+    // The body of btnCalculateClick; throws what DecodeFrame throws.
+    void Calculate();
     void ReadSeparators();
     void ApplyFonts();
     void LoadLogo();
