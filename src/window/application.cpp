@@ -19,11 +19,12 @@
 #error "CORVANE_APP_ID must be defined by the build"
 #endif
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+TApplication::TApplication(int& argc, char** argv, const QString& fontFolder)
+    : QApplication(argc, argv) {
     setApplicationName(QStringLiteral(CORVANE_PRODUCT_NAME));
     setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     setDesktopFileName(QStringLiteral(CORVANE_APP_ID));
-    LoadTahomaFonts();
+    LoadTahomaFonts(fontFolder);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -44,12 +45,12 @@ void ShowErrorReport(const QString& message) {
     box.exec();
 }
 
-void LoadTahomaFonts() {
+void LoadTahomaFonts(const QString& folder) {
     if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
         return;
     }
-    for (const char* path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
-        const QString file = QString::fromLatin1(path);
+    for (const QString& name : {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}) {
+        const QString file = folder + u'/' + name;
         if (QFile::exists(file)) {
             QFontDatabase::addApplicationFont(file);
         }

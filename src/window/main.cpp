@@ -52,8 +52,6 @@ void SetLabelText(QLabel* label, const QString& text) {
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>()) {
-    LoadTahomaFonts();
-
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -92,8 +90,9 @@ TForm1::~TForm1() {
 
 void TForm1::ApplyFonts() {
     // The stored layout can only hold point sizes; the window is laid out for these pixel sizes.
+    // TApplication has added Wine's Tahoma where the system lacks it.
     QFont base(QStringLiteral("Tahoma"));
-    base.setPixelSize(11);
+    base.setPixelSize(BasePixelSize);
     setFont(base);
 
     QFont position(QStringLiteral("Tahoma"));
@@ -110,6 +109,26 @@ void TForm1::ApplyFonts() {
                           ui->Label6, ui->Label7, ui->Label8, ui->lblPosition, ui->lblInputBin,
                           ui->Label9}) {
         label->adjustSize();
+    }
+}
+
+void TForm1::ShowDigitText(const QString& text) {
+    // The row of 64 digits is laid out for Tahoma at 11 pixels, with which it ends inside the
+    // window; the fallback font of a system without Tahoma is wider. When the label would run
+    // past the window's right edge, the largest smaller pixel size of the same font with which
+    // it does not is used. The strips are laid from the label's width, so they follow.
+    QLabel* label = ui->lblInputBin;
+    QFont font = label->font();
+    font.setPixelSize(BasePixelSize);
+    for (;;) {
+        if (label->font() != font) {
+            label->setFont(font);
+        }
+        SetLabelText(label, text);
+        if (label->x() + label->width() <= width() || font.pixelSize() <= 1) {
+            return;
+        }
+        font.setPixelSize(font.pixelSize() - 1);
     }
 }
 
@@ -239,12 +258,12 @@ void TForm1::Calculate() {
     ui->edInput->setText(ToQString(frame.CleanText));
 
     if (frame.Outcome == TDecodeOutcome::doInvalidInput) {
-        SetLabelText(ui->lblInputBin, QStringLiteral("incorrect input data!"));
+        ShowDigitText(QStringLiteral("incorrect input data!"));
         ClearResults();
         return;
     }
 
-    SetLabelText(ui->lblInputBin, ToQString(frame.BitsText));
+    ShowDigitText(ToQString(frame.BitsText));
 
     if (frame.Outcome == TDecodeOutcome::doNoStartBit) {
         ClearResults();

@@ -5,6 +5,7 @@
 #include "windowmath.h"
 #include "windowtestsupport.h"
 
+#include <QFontInfo>
 #include <QSignalSpy>
 
 #include <memory>
@@ -80,6 +81,9 @@ private:
         auto* bin = C<QLabel>("lblInputBin");
         QCOMPARE(bin->text().size(), 64);
         QCOMPARE(bin->size(), bin->sizeHint()); // the label has sized itself to the digits
+        // In Tahoma the row keeps the window's own size and ends inside the window.
+        QCOMPARE(QFontInfo(bin->font()).pixelSize(), 11);
+        QVERIFY(bin->x() + bin->width() <= form->width());
         const double w = bin->width() / 64.0;
         const int widths[5] = {RoundEven(ack * w), RoundEven(2 * w), RoundEven(n * w),
                                RoundEven(2 * w), RoundEven(6 * w)};
