@@ -127,9 +127,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, value);
         Focus(spin);
-        // The text at each change: a handler of the change must never see the blanks.
+        // The text at each change: a handler of the change must never see the blanks. The
+        // listener ends with this function (the field writes back when the host goes).
         QStringList seen;
-        QObject::connect(spin, &TSpinEdit::changed, spin, [&] { seen << spin->text(); });
+        QObject listener;
+        QObject::connect(spin, &TSpinEdit::changed, &listener, [&] { seen << spin->text(); });
         PasteOver(spin, pasted);
         QCOMPARE(spin->text(), text);
         QCOMPARE(spin->value(), value);
