@@ -113,10 +113,10 @@ void TForm1::ApplyFonts() {
 }
 
 void TForm1::ShowDigitText(const QString& text) {
-    // The row of 64 digits is laid out for Tahoma at 11 pixels, with which it ends inside the
+    // The row of 64 digits is laid out for Tahoma at 11 pixels, in which it ends inside the
     // window; the fallback font of a system without Tahoma is wider. When the label would run
-    // past the window's right edge, the largest smaller pixel size of the same font with which
-    // it does not is used. The strips are laid from the label's width, so they follow.
+    // past the window's right edge, it takes the largest smaller pixel size of the same font in
+    // which it ends inside. The strips are laid from the label's width, so they follow.
     QLabel* label = ui->lblInputBin;
     QFont font = label->font();
     font.setPixelSize(BasePixelSize);
@@ -237,8 +237,9 @@ void TForm1::LayStripsUnderDigits(std::int32_t ackLength, std::int32_t n) {
 }
 
 void TForm1::btnCalculateClick() {
-    // An error is reported here, in the error report of the application, and abandons the run
-    // where it stands: an exception must not unwind through Qt's event delivery.
+    // An error of the decode (a scale that is not a finite number) is shown in the
+    // application's error report from here: the run is abandoned where it stands, and no
+    // exception unwinds through Qt's event delivery, which does not support that.
     try {
         Calculate();
     } catch (const std::exception& error) {
