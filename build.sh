@@ -1,82 +1,67 @@
 #!/usr/bin/env bash
 # One entry point for building Corvane on Debian 12:
-#   ./build.sh run    install what is missing, build, open the window
+#   ./build.sh run    check for a display, install what is missing, build the program alone
+#                     (no tests, no benchmarks) and open the window
 #   ./build.sh test   install what is missing, build with warnings as errors, run every test
 #   ./build.sh asan   the same tests built with the address and undefined-behaviour sanitizers
+# Missing packages are installed with apt-get as root or through sudo
+# (scripts/install-missing.sh).
 set -euo pipefail
 
 cd "$(dirname "$0")"
+# shellcheck source=scripts/install-missing.sh
+. scripts/install-missing.sh
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
     fonts-wine
 )
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev qt6-base-private-dev)
+TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev)
+JOBS=$(nproc)
 
 usage() {
     echo "usage: $0 run|test|asan" >&2
     exit 2
 }
 
-install_missing() {
-    local missing=()
-    local pkg
-    for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-
-    echo "==> Installing missing packages: ${missing[*]}"
-    local apt=(apt-get)
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null 2>&1; then
-            apt=(sudo apt-get)
-        else
-            echo "error: these packages are missing and this user cannot install them:" >&2
-            echo "         ${missing[*]}" >&2
-            echo "       Install them as root (apt-get install ${missing[*]}) or install sudo." >&2
-            exit 1
-        fi
-    fi
-    "${apt[@]}" update -qq
-    DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
-}
-
 build_preset() {
     local preset=$1
     echo "==> Configuring and building ($preset)"
     cmake --preset "$preset"
-    cmake --build --preset "$preset" --parallel "$(nproc)"
+    cmake --build --preset "$preset" --parallel "$JOBS"
 }
 
 cmd=${1:-}
 case "$cmd" in
 run)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-    build_preset default
-    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    # The window needs a window system; say so before spending minutes on a build.
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
         echo "error: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot open." >&2
-        echo "       The program is built at build/default/src/window/Corvane; run it from a desktop session," >&2
-        echo "       or under a virtual display: xvfb-run build/default/src/window/Corvane" >&2
+        echo "       Run this in a desktop session, or under a virtual display, which the package" >&2
+        echo "       xvfb provides (apt-get install --no-install-recommends xvfb xauth):" >&2
+        echo "           xvfb-run -a $0 run" >&2
+        echo "       The tests need no display: $0 test" >&2
         exit 1
     fi
+    install_missing "${PACKAGES[@]}" || exit 1
+    echo "==> Configuring and building the program alone (default preset)"
+    cmake --preset default -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF
+    cmake --build --preset default --parallel "$JOBS" --target Corvane
     echo "==> Starting Corvane"
     exec build/default/src/window/Corvane
     ;;
 test)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
     build_preset ci
     echo "==> Running the tests"
-    ctest --preset ci --parallel "$(nproc)"
+    ctest --preset ci --parallel "$JOBS"
     ;;
 asan)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
     build_preset asan
     echo "==> Running the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-    ctest --preset asan --parallel "$(nproc)"
+    ctest --preset asan --parallel "$JOBS"
     ;;
 *)
     usage

@@ -11,27 +11,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 seconds="${FUZZ_SECONDS:-45}"
 
-run_as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif command -v sudo >/dev/null 2>&1; then
-        sudo "$@"
-    else
-        echo "fuzz/ci.sh: need root or sudo to install: $*" >&2
-        exit 1
-    fi
-}
-
-missing=()
-command -v clang++ >/dev/null 2>&1 || missing+=(clang)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
-if [ "${#missing[@]}" -gt 0 ]; then
-    echo "fuzz/ci.sh: installing ${missing[*]}"
-    run_as_root apt-get update
-    run_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# shellcheck source=../scripts/install-missing.sh
+. "$root/scripts/install-missing.sh"
+install_missing clang libclang-rt-14-dev cmake ninja-build || exit 1
 
 if [ -n "${CORVANE_FUZZ_BUILD_DIR:-}" ]; then
     build_dir="$CORVANE_FUZZ_BUILD_DIR"

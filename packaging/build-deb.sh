@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Debian package of Corvane on Debian 12:
 #   packaging/build-deb.sh [BUILD-DIR]        (default: build/package)
-# Installs the build tools that are missing (as root or through sudo), makes a
-# release build with warnings as errors, and runs CPack's DEB generator. The
+# Installs the build tools that are missing (as root or through sudo, with
+# scripts/install-missing.sh), makes a release build with warnings as errors and
+# Debian's hardening flags (dpkg-buildflags), and runs CPack's DEB generator. The
 # package is left in BUILD-DIR as corvane_<version>-1_<arch>.deb; its path is
 # the last line printed.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
+# shellcheck source=../scripts/install-missing.sh
+. scripts/install-missing.sh
 BUILD_DIR=${1:-build/package}
 JOBS=${JOBS:-2}
 
@@ -17,35 +20,20 @@ PACKAGES=(
     dpkg-dev file
 )
 
-install_missing() {
-    local missing=() pkg
-    for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
+install_missing "${PACKAGES[@]}" || exit 1
 
-    echo "==> Installing missing packages: ${missing[*]}"
-    local apt=(apt-get -o DPkg::Lock::Timeout=300)
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null 2>&1; then
-            apt=(sudo "${apt[@]}")
-        else
-            echo "error: these packages are missing and this user cannot install them: ${missing[*]}" >&2
-            exit 1
-        fi
-    fi
-    "${apt[@]}" update -qq
-    DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
-}
-
-install_missing "${PACKAGES[@]}"
+# Debian's compiler and linker flags, with every hardening feature (fortified functions,
+# stack protector, read-only relocations bound at start-up).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 
 echo "==> Configuring and building a release build in $BUILD_DIR"
 cmake -S . -B "$BUILD_DIR" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_CXX_FLAGS="$CXXFLAGS" \
+    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
     -DCORVANE_WERROR=ON \
     -DCORVANE_BUILD_WINDOW=ON \
     -DCORVANE_BUILD_TESTS=OFF \

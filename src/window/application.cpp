@@ -1,11 +1,12 @@
 #include "application.h"
 
+#include "windowmath.h"
+
 #include <QFile>
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QWidget>
 
-#include <algorithm>
 #include <exception>
 
 #ifndef CORVANE_PRODUCT_NAME
@@ -18,11 +19,12 @@
 #error "CORVANE_APP_ID must be defined by the build"
 #endif
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+TApplication::TApplication(int& argc, char** argv, const QString& fontFolder)
+    : QApplication(argc, argv) {
     setApplicationName(QStringLiteral(CORVANE_PRODUCT_NAME));
     setApplicationVersion(QStringLiteral(CORVANE_VERSION));
     setDesktopFileName(QStringLiteral(CORVANE_APP_ID));
-    LoadTahomaFonts();
+    LoadTahomaFonts(fontFolder);
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -37,40 +39,18 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     return true;
 }
 
-QString ApplicationTitle(const QString& executablePath) {
-    // Both separators count, so that a Windows path gives the same title everywhere.
-    const qsizetype slash =
-        std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
-    QString name = executablePath.mid(slash + 1);
-    const qsizetype dot = name.indexOf(u'.');
-    if (dot >= 0) {
-        name.truncate(dot);
-    }
-    if (name.size() > 1) {
-        name = name.left(1) + name.mid(1).toLower();
-    }
-    return name;
-}
-
-QString ErrorReportText(const QString& message) {
-    if (!message.isEmpty() && message.back().unicode() > u'.') {
-        return message + u'.';
-    }
-    return message;
-}
-
 void ShowErrorReport(const QString& message) {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(QCoreApplication::applicationFilePath()),
                     ErrorReportText(message), QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 
-void LoadTahomaFonts() {
+void LoadTahomaFonts(const QString& folder) {
     if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
         return;
     }
-    for (const char* path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
-        const QString file = QString::fromLatin1(path);
+    for (const QString& name : {QStringLiteral("tahoma.ttf"), QStringLiteral("tahomabd.ttf")}) {
+        const QString file = folder + u'/' + name;
         if (QFile::exists(file)) {
             QFontDatabase::addApplicationFont(file);
         }

@@ -5,30 +5,29 @@
 #include <QApplication>
 #include <QString>
 
+// Where Debian's fonts-wine puts Wine's metric-compatible Tahoma faces.
+inline QString WineFontFolder() {
+    return QStringLiteral("/usr/share/wine/fonts");
+}
+
 class TApplication : public QApplication {
     Q_OBJECT
 
 public:
-    // Sets the application's name, version and desktop file name and loads the Tahoma faces.
-    TApplication(int& argc, char** argv);
+    // Sets the application's name, version and desktop file name and loads the Tahoma faces
+    // from `fontFolder` (see LoadTahomaFonts).
+    TApplication(int& argc, char** argv, const QString& fontFolder = WineFontFolder());
 
     // Delivers the event; a std::exception (or anything else) thrown by its handler is shown
     // in the error report, the handler is abandoned and the program carries on.
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// The title that captions every message box: the file name of `executablePath` up to its first
-// dot, every character after the first in lower case ("C:/x/CORVANE.EXE" gives "Corvane").
-QString ApplicationTitle(const QString& executablePath);
-
-// The text of the error report: `message` with a full stop appended when its last character's
-// code is above that of the full stop.
-QString ErrorReportText(const QString& message);
-
 // Shows the error report: a modal critical message box with one OK button, captioned with the
 // application title, holding ErrorReportText(message). Returns when the user closes it.
 void ShowErrorReport(const QString& message);
 
-// Adds the Tahoma and Tahoma Bold faces of Wine's fonts to the application when the system
-// lacks Tahoma; silently does nothing when the files are missing.
-void LoadTahomaFonts();
+// Adds the Tahoma and Tahoma Bold faces (tahoma.ttf, tahomabd.ttf) in `folder` to the
+// application when the system lacks Tahoma; silently does nothing when the files are missing,
+// and the window then lays itself out in the system's fallback font.
+void LoadTahomaFonts(const QString& folder);

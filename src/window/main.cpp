@@ -16,13 +16,8 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <exception>
 #include <string_view>
-
-// The resources live in this static library; registering them here keeps the linker from
-// dropping them from the executable. Outside any namespace, as Q_INIT_RESOURCE requires.
-static void InitCorvaneResources() {
-    Q_INIT_RESOURCE(corvane);
-}
 
 namespace {
 
@@ -54,20 +49,9 @@ void SetLabelText(QLabel* label, const QString& text) {
     label->adjustSize();
 }
 
-void RegisterResourcesOnce() {
-    static const bool registered = [] {
-        InitCorvaneResources();
-        return true;
-    }();
-    (void)registered;
-}
-
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>()) {
-    RegisterResourcesOnce();
-    LoadTahomaFonts();
-
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -106,8 +90,9 @@ TForm1::~TForm1() {
 
 void TForm1::ApplyFonts() {
     // The stored layout can only hold point sizes; the window is laid out for these pixel sizes.
+    // TApplication has added Wine's Tahoma where the system lacks it.
     QFont base(QStringLiteral("Tahoma"));
-    base.setPixelSize(11);
+    base.setPixelSize(BasePixelSize);
     setFont(base);
 
     QFont position(QStringLiteral("Tahoma"));
@@ -124,6 +109,26 @@ void TForm1::ApplyFonts() {
                           ui->Label6, ui->Label7, ui->Label8, ui->lblPosition, ui->lblInputBin,
                           ui->Label9}) {
         label->adjustSize();
+    }
+}
+
+void TForm1::ShowDigitText(const QString& text) {
+    // The row of 64 digits is laid out for Tahoma at 11 pixels, in which it ends inside the
+    // window; the fallback font of a system without Tahoma is wider. When the label would run
+    // past the window's right edge, it takes the largest smaller pixel size of the same font in
+    // which it ends inside. The strips are laid from the label's width, so they follow.
+    QLabel* label = ui->lblInputBin;
+    QFont font = label->font();
+    font.setPixelSize(BasePixelSize);
+    for (;;) {
+        if (label->font() != font) {
+            label->setFont(font);
+        }
+        SetLabelText(label, text);
+        if (label->x() + label->width() <= width() || font.pixelSize() <= 1) {
+            return;
+        }
+        font.setPixelSize(font.pixelSize() - 1);
     }
 }
 
@@ -232,6 +237,17 @@ void TForm1::LayStripsUnderDigits(std::int32_t ackLength, std::int32_t n) {
 }
 
 void TForm1::btnCalculateClick() {
+    // An error of the decode (a scale that is not a finite number) is shown in the
+    // application's error report from here: the run is abandoned where it stands, and no
+    // exception unwinds through Qt's event delivery, which does not support that.
+    try {
+        Calculate();
+    } catch (const std::exception& error) {
+        ShowErrorReport(QString::fromUtf8(error.what()));
+    }
+}
+
+void TForm1::Calculate() {
     const QString input = ui->edInput->text();
     const QString unit = ui->edUnit->text();
     const std::int32_t n = ui->seDataLen->value();
@@ -243,12 +259,12 @@ void TForm1::btnCalculateClick() {
     ui->edInput->setText(ToQString(frame.CleanText));
 
     if (frame.Outcome == TDecodeOutcome::doInvalidInput) {
-        SetLabelText(ui->lblInputBin, QStringLiteral("incorrect input data!"));
+        ShowDigitText(QStringLiteral("incorrect input data!"));
         ClearResults();
         return;
     }
 
-    SetLabelText(ui->lblInputBin, ToQString(frame.BitsText));
+    ShowDigitText(ToQString(frame.BitsText));
 
     if (frame.Outcome == TDecodeOutcome::doNoStartBit) {
         ClearResults();

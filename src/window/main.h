@@ -37,8 +37,15 @@ protected:
 private:
     enum class TVerdict { vdNone, vdOk, vdError };
 
+    // The character height of the window's font, in pixels (Tahoma 8 point at 96 DPI).
+    static constexpr int BasePixelSize = 11;
+
+    // The body of btnCalculateClick; throws what DecodeFrame throws.
+    void Calculate();
     void ReadSeparators();
     void ApplyFonts();
+    // Shows `text` in the binary-digit label, in a size with which it ends inside the window.
+    void ShowDigitText(const QString& text);
     void LoadLogo();
     void SetVerdict(TVerdict verdict);
     void ClearResults();

@@ -17,7 +17,7 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
     connect(lineEdit(), &QLineEdit::textChanged, this, &TSpinEdit::changed);
 }
 
-std::optional<std::int32_t> TSpinEdit::ParseValue(const QString& text) {
+std::optional<std::int64_t> TSpinEdit::ParseDecimal(const QString& text) {
     qsizetype i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
@@ -27,28 +27,48 @@ std::optional<std::int32_t> TSpinEdit::ParseValue(const QString& text) {
     if (i == text.size()) {
         return std::nullopt;
     }
-    // Accumulate as a negative number so that the int32 minimum itself is representable.
+    constexpr std::int64_t cap = std::int64_t{1} << 32; // beyond any 32-bit value
     std::int64_t magnitude = 0;
-    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c < u'0' || c > u'9') {
             return std::nullopt;
         }
-        magnitude = magnitude * 10 + (c - u'0');
-        if (magnitude > limit) {
-            return std::nullopt;
-        }
+        magnitude = std::min(cap, magnitude * 10 + (c - u'0'));
     }
-    const std::int64_t result = negative ? -magnitude : magnitude;
-    if (result > std::numeric_limits<std::int32_t>::max()) {
-        return std::nullopt;
+    return negative ? -magnitude : magnitude;
+}
+
+std::int32_t TSpinEdit::ReadText(const QString& text, std::int32_t minimum,
+                                 std::int32_t maximum) {
+    const std::optional<std::int64_t> number = ParseDecimal(text);
+    if (!number) {
+        return minimum;
     }
-    return static_cast<std::int32_t>(result);
+    if (*number > std::numeric_limits<std::int32_t>::max()) {
+        return maximum;
+    }
+    if (*number < std::numeric_limits<std::int32_t>::min()) {
+        return minimum;
+    }
+    return static_cast<std::int32_t>(*number);
 }
 
 std::int32_t TSpinEdit::value() const {
-    return ParseValue(lineEdit()->text()).value_or(FMinimum);
+    return ReadText(lineEdit()->text(), FMinimum, FMaximum);
+}
+
+QValidator::State TSpinEdit::validate(QString& input, int& pos) const {
+    const QString trimmed = input.trimmed();
+    if (trimmed.size() != input.size()) {
+        qsizetype leading = 0;
+        while (leading < input.size() && input[leading].isSpace()) {
+            ++leading;
+        }
+        pos = static_cast<int>(std::clamp<qsizetype>(pos - leading, 0, trimmed.size()));
+        input = trimmed;
+    }
+    return QValidator::Acceptable;
 }
 
 std::int32_t TSpinEdit::Limit(std::int64_t value) const {
@@ -126,6 +146,16 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
     default:
         break;
     }
+    // The edit's own shortcuts are not typed characters, whatever text the platform gives
+    // them (a control character on most, the plain letter on some).
+    for (const QKeySequence::StandardKey shortcut :
+         {QKeySequence::Paste, QKeySequence::Copy, QKeySequence::Cut, QKeySequence::SelectAll,
+          QKeySequence::Undo, QKeySequence::Redo}) {
+        if (event->matches(shortcut)) {
+            QAbstractSpinBox::keyPressEvent(event);
+            return;
+        }
+    }
     const QString text = event->text();
     for (const QChar c : text) {
         if (!IsAcceptedCharacter(c)) {
@@ -160,9 +190,16 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event) {
     if (event->reason() == Qt::PopupFocusReason) {
         return;
     }
-    const std::int32_t read = value();
-    const std::int32_t limited = Limit(read);
-    if (limited != read) {
-        setValue(limited);
+    // The cleared field stays empty (it reads the minimum). Any other text that is not the
+    // number the next read gives, limited to the range, is replaced by that number: a value
+    // typed beyond the range, a number beyond 32 bits, a lone sign or letters.
+    const QString text = lineEdit()->text();
+    if (text.isEmpty()) {
+        return;
+    }
+    const std::int32_t used = Limit(value());
+    const std::optional<std::int64_t> shown = ParseDecimal(text);
+    if (!shown || *shown != used) {
+        setValue(used);
     }
 }

@@ -1,9 +1,12 @@
 // A numeric edit with up and down arrows whose value is whatever its text says.
 //
 // Unlike QSpinBox it never rewrites what the user is typing: the value read is the text as a
-// decimal 32-bit integer (or the minimum when the text is not one) and is not limited to the
-// range until the field loses the focus. Setting the value or stepping limits it to the range.
-// Every change of the text, typed, stepped or set, raises changed().
+// decimal integer, not limited to the range until the field loses the focus (a number beyond
+// 32 bits reads as the range limit on its side, any other text as the minimum). Blanks and line
+// breaks around a pasted number are dropped at once. On leaving, the field shows the value the
+// next read gives, limited to the range; only a cleared field stays empty. Setting the value or
+// stepping limits it to the range. Every change of the text, typed, stepped or set, raises
+// changed().
 #pragma once
 
 #include <QAbstractSpinBox>
@@ -20,8 +23,7 @@ class TSpinEdit : public QAbstractSpinBox {
 public:
     explicit TSpinEdit(QWidget* parent = nullptr);
 
-    // The text as a decimal integer (optional sign, digits only) that fits in 32 bits;
-    // otherwise the minimum. Not limited to the range.
+    // The text read as ReadText() reads it for this field's range. Not limited to the range.
     std::int32_t value() const;
     // Writes `value` limited to [minimum, maximum] as the text.
     void setValue(std::int32_t value);
@@ -33,8 +35,15 @@ public:
     std::int32_t minimum() const { return FMinimum; }
     std::int32_t maximum() const { return FMaximum; }
 
-    // Parses `text` as the field reads it; std::nullopt when it is not a decimal int32.
-    static std::optional<std::int32_t> ParseValue(const QString& text);
+    // `text` as a decimal integer: an optional sign and ASCII digits, nothing else. A magnitude
+    // beyond 32 bits is given as +-2^32, which is all a reader needs to know of it.
+    // std::nullopt when the text is not such a number.
+    static std::optional<std::int64_t> ParseDecimal(const QString& text);
+
+    // The value of `text` in a field of range [minimum, maximum]: a decimal integer that fits in
+    // 32 bits is itself, not limited to the range; one beyond 32 bits is the maximum when
+    // positive and the minimum when negative; any other text (empty, a lone sign) the minimum.
+    static std::int32_t ReadText(const QString& text, std::int32_t minimum, std::int32_t maximum);
 
     void stepBy(int steps) override;
 
@@ -46,6 +55,9 @@ signals:
     void changed();
 
 protected:
+    // Drops blanks and line breaks around the text, as a pasted spreadsheet cell brings them.
+    // Never refuses a text: what the user typed stays until the field is left.
+    QValidator::State validate(QString& input, int& pos) const override;
     StepEnabled stepEnabled() const override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;

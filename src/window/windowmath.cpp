@@ -1,5 +1,6 @@
 #include "windowmath.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -51,4 +52,26 @@ std::int32_t DenominatorForLength(std::int32_t n) {
         return static_cast<std::int32_t>(std::int32_t{1} << n);
     }
     return MaxDenominator;
+}
+
+QString ApplicationTitle(const QString& executablePath) {
+    // Both separators count, so that a Windows path gives the same title everywhere.
+    const qsizetype slash =
+        std::max(executablePath.lastIndexOf(u'/'), executablePath.lastIndexOf(u'\\'));
+    QString name = executablePath.mid(slash + 1);
+    const qsizetype dot = name.indexOf(u'.');
+    if (dot >= 0) {
+        name.truncate(dot);
+    }
+    if (name.size() > 1) {
+        name = name.left(1) + name.mid(1).toLower();
+    }
+    return name;
+}
+
+QString ErrorReportText(const QString& message) {
+    if (!message.isEmpty() && message.back().unicode() > u'.') {
+        return message + u'.';
+    }
+    return message;
 }

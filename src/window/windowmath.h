@@ -1,6 +1,9 @@
-// Pure arithmetic of the main window: where the five coloured field strips go under the
-// binary digits, and the denominator that matches a position length. No widgets involved.
+// Pure functions of the main window: where the five coloured field strips go under the binary
+// digits, the denominator that matches a position length, the title of the message boxes and
+// the text of the error report. Qt Core only; no widgets involved.
 #pragma once
+
+#include <QString>
 
 #include <cstdint>
 
@@ -30,3 +33,11 @@ std::int32_t DenominatorForLength(std::int32_t n);
 
 // The upper limit of the denominator field.
 inline constexpr std::int32_t MaxDenominator = 2100000000;
+
+// The title that captions every message box: the file name of `executablePath` up to its first
+// dot, every character after the first in lower case ("C:/x/CORVANE.EXE" gives "Corvane").
+QString ApplicationTitle(const QString& executablePath);
+
+// The text of the error report: `message` with a full stop appended when its last character's
+// code is above that of the full stop.
+QString ErrorReportText(const QString& message);

@@ -2,6 +2,7 @@
 // characters and the change signal; on its own and as the window's position length.
 #include "windowtestsupport.h"
 
+#include <QClipboard>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
@@ -26,14 +27,11 @@ private:
         QTRY_VERIFY(w->hasFocus());
     }
 
-    // Replaces the whole text by typing `keys` into the field, as a user would.
-    void TypeOver(TSpinEdit* s, const QString& keys) {
-        s->selectAll();
-        if (keys.isEmpty()) {
-            QTest::keyClick(s, Qt::Key_Backspace);
-        } else {
-            QTest::keyClicks(s, keys);
-        }
+    // Pastes `text` over the whole text of the field, as Ctrl+V from the clipboard does.
+    void PasteOver(QWidget* s, const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        QTest::keyClick(s, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(s, Qt::Key_V, Qt::ControlModifier);
     }
 
     QRect ArrowRect(TSpinEdit* s, QStyle::SubControl which) {
@@ -111,6 +109,69 @@ private slots:
         QCOMPARE(spin->value(), 1);
     }
 
+    void pastedTextLosesSurroundingBlanks_data() {
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("line break, as a spreadsheet cell copies") << "26\n" << "26" << 26;
+        QTest::newRow("carriage return and line feed") << "13\r\n" << "13" << 13;
+        QTest::newRow("blanks and a tab on both sides") << " \t 7 \n" << "7" << 7;
+        QTest::newRow("no-break space before") << QString::fromUtf8("\u00A042") << "42" << 42;
+        QTest::newRow("only a line break") << "\n" << "" << 1;
+        QTest::newRow("blank inside stays") << "2 6" << "2 6" << 1;
+        QTest::newRow("letters stay") << "abc" << "abc" << 1;
+    }
+
+    void pastedTextLosesSurroundingBlanks() {
+        QFETCH(QString, pasted);
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        Focus(spin);
+        // The text at each change: a handler of the change must never see the blanks. The
+        // listener ends with this function (the field writes back when the host goes).
+        QStringList seen;
+        QObject listener;
+        QObject::connect(spin, &TSpinEdit::changed, &listener, [&] { seen << spin->text(); });
+        PasteOver(spin, pasted);
+        QCOMPARE(spin->text(), text);
+        QCOMPARE(spin->value(), value);
+        QCOMPARE(seen, QStringList{text});
+    }
+
+    void leavingShowsTheValueUsed_data() {
+        // Range 1 to 50. What is left in the field after it lost the focus is what the next
+        // calculation reads, apart from the cleared field, which reads the minimum and stays
+        // empty.
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("text");  // after leaving
+        QTest::addColumn<int>("value");
+        QTest::newRow("letters") << "abc" << "1" << 1;
+        QTest::newRow("two minus signs") << "--5" << "1" << 1;
+        QTest::newRow("decimal fraction") << "1.5" << "1" << 1;
+        QTest::newRow("lone minus") << "-" << "1" << 1;
+        QTest::newRow("lone plus") << "+" << "1" << 1;
+        QTest::newRow("blank inside") << "2 6" << "1" << 1;
+        QTest::newRow("far above int32") << "99999999999999999999" << "50" << 50;
+        QTest::newRow("just above int32") << "2147483648" << "50" << 50;
+        QTest::newRow("far below int32") << "-99999999999999999999" << "1" << 1;
+        QTest::newRow("leading zeros inside the range stay") << "007" << "007" << 7;
+        QTest::newRow("plus sign inside the range stays") << "+5" << "+5" << 5;
+    }
+
+    void leavingShowsTheValueUsed() {
+        QFETCH(QString, pasted);
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        Focus(spin);
+        PasteOver(spin, pasted);
+        QCOMPARE(spin->text(), pasted); // left as it is while the field has the focus
+        QSignalSpy changed(spin, &TSpinEdit::changed);
+        Focus(other);
+        QCOMPARE(spin->text(), text);
+        QCOMPARE(spin->value(), value);
+        QCOMPARE(changed.count(), text == pasted ? 0 : 1);
+    }
+
     void stepping_data() {
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("how"); // 0 Up key, 1 Down key, 2 up arrow, 3 down arrow
@@ -149,9 +210,7 @@ private slots:
         }
         QCOMPARE(spin->text(), QString::number(expected));
         QCOMPARE(spin->value(), expected);
-        if (expected != start) {
-            QCOMPARE(changed.count(), 1);
-        }
+        QCOMPARE(changed.count(), expected != start ? 1 : 0);
     }
 
     void steppingFromTypedTextLimits() {
@@ -202,8 +261,13 @@ private slots:
         QTest::newRow("above the range, read as typed") << "99999999" << qint64(99999999);
         QTest::newRow("int32 max") << "2147483647" << qint64(2147483647);
         QTest::newRow("int32 min") << "-2147483648" << qint64(-2147483648LL);
-        QTest::newRow("beyond int32") << "2147483648" << minimum;
-        QTest::newRow("far beyond int32") << "99999999999999999999" << minimum;
+        // A decimal number beyond 32 bits reads as the range limit on its side.
+        const qint64 maximum = 10000000;
+        QTest::newRow("just above int32") << "2147483648" << maximum;
+        QTest::newRow("far above int32") << "99999999999999999999" << maximum;
+        QTest::newRow("far above int32, plus sign") << "+99999999999999999999" << maximum;
+        QTest::newRow("just below int32") << "-2147483649" << minimum;
+        QTest::newRow("far below int32") << "-99999999999999999999" << minimum;
         QTest::newRow("sign after digits") << "1-" << minimum;
         QTest::newRow("two signs") << "--1" << minimum;
         QTest::newRow("decimal point") << "1.5" << minimum;
@@ -295,11 +359,13 @@ private slots:
         QTest::newRow("numerator below") << "seNominator" << "-10000001" << "-10000000"
                                          << qint64(-10000000);
         QTest::newRow("numerator inside") << "seNominator" << "-360" << "-360" << qint64(-360);
-        // Not a 32-bit number: read as the minimum, which is in range, so nothing is written.
-        QTest::newRow("numerator beyond int32") << "seNominator" << "99999999999" << "99999999999"
-                                                << qint64(-10000000);
-        QTest::newRow("length beyond int32") << "seDataLen" << "2147483648" << "2147483648"
-                                             << qint64(1);
+        // Beyond 32 bits: read as the range limit on its side, and shown as that on leaving.
+        QTest::newRow("numerator beyond int32") << "seNominator" << "99999999999" << "10000000"
+                                                << qint64(10000000);
+        QTest::newRow("numerator below int32") << "seNominator" << "-99999999999" << "-10000000"
+                                               << qint64(-10000000);
+        QTest::newRow("length beyond int32") << "seDataLen" << "2147483648" << "50"
+                                             << qint64(50);
         QTest::newRow("length negative") << "seDataLen" << "-3" << "1" << qint64(1);
     }
 
@@ -318,6 +384,31 @@ private slots:
         Focus(Ctl<QWidget>(&form, "edUnit"));
         QCOMPARE(s->text(), text);
         QCOMPARE(qint64(s->value()), value);
+    }
+
+    void windowUsesWhatTheFieldShows() {
+        // A length pasted with a line break, as a spreadsheet cell copies, decodes as shown.
+        TForm1 form;
+        QVERIFY(ShowActive(&form));
+        auto* len = Ctl<TSpinEdit>(&form, "seDataLen");
+        Focus(len);
+        QTest::keyClick(len, Qt::Key_Down); // 25: the paste below is a change
+        PasteOver(len, QStringLiteral("26\r\n"));
+        QCOMPARE(Ctl<QLabel>(&form, "pnlCRCok")->text(), QStringLiteral("CRC OK"));
+        QCOMPARE(Ctl<QLineEdit>(&form, "edPosition")->text(), QStringLiteral("26440930"));
+        QCOMPARE(Ctl<TSpinEdit>(&form, "seDenominator")->value(), 67108864);
+        QCOMPARE(len->text(), QStringLiteral("26"));
+
+        // A numerator typed far beyond 32 bits scales by the field's maximum, not its minimum.
+        auto* num = Ctl<TSpinEdit>(&form, "seNominator");
+        Focus(num);
+        TypeOver(num, QStringLiteral("99999999999999999999"));
+        // Space on Calculate clicks it while the field keeps the focus and its text.
+        QTest::keyClick(Ctl<QPushButton>(&form, "btnCalculate"), Qt::Key_Space);
+        QCOMPARE(num->text(), QStringLiteral("99999999999999999999"));
+        QCOMPARE(Ctl<QLabel>(&form, "lblPosition")->text(), QStringLiteral("3,940,005.6005 deg"));
+        Focus(Ctl<QWidget>(&form, "edUnit"));
+        QCOMPARE(num->text(), QStringLiteral("10000000"));
     }
 
     void changedOnEveryTextChange() {
@@ -344,19 +435,7 @@ private slots:
         auto* len = Ctl<TSpinEdit>(&form, "seDataLen");
         auto* den = Ctl<TSpinEdit>(&form, "seDenominator");
         QVERIFY(len && den);
-        Focus(len);
-        QSignalSpy changed(len, &TSpinEdit::changed);
-        TypeOver(len, QStringLiteral("99"));
-        QCOMPARE(len->value(), 99);
-        QCOMPARE(den->value(), 2100000000);
-        QCOMPARE(changed.count(), 2);
-        closer->boxes.clear(); // a length of 99 may be reported as an error; either is acceptable
-        Focus(Ctl<QWidget>(&form, "edUnit"));
-        QCOMPARE(len->text(), QStringLiteral("50"));
-        QCOMPARE(changed.count(), 3);
-        QCOMPARE(den->value(), 2100000000);
-        QCOMPARE(Ctl<QLineEdit>(&form, "edPosition")->text(), QStringLiteral("443605209210880"));
-
+        // A length typed beyond the range and corrected on leaving: tst_calculate, longLengths.
         Focus(len);
         TypeOver(len, QString());
         QCOMPARE(len->value(), 1);
@@ -378,7 +457,6 @@ private slots:
         auto* len = Ctl<TSpinEdit>(&form, "seDataLen");
         Focus(len);
         TypeOver(len, QStringLiteral("99"));
-        closer->boxes.clear();
         QVERIFY(form.close());
         QCOMPARE(len->text(), QStringLiteral("50"));
         QCOMPARE(Ctl<TSpinEdit>(&form, "seDenominator")->value(), 2100000000);
@@ -395,9 +473,15 @@ private slots:
         Focus(len);
         TypeOver(len, QStringLiteral("0"));
         QCOMPARE(len->value(), 0);
-        QPointer<TSpinEdit> field(len);
+        // Leaving the field writes the corrected length 1; the half-destroyed window must not
+        // react to that change any more (it would set the denominator to 2).
+        int denominatorChanges = 0;
+        QObject::connect(Ctl<TSpinEdit>(form.get(), "seDenominator"), &TSpinEdit::changed,
+                         [&denominatorChanges] { ++denominatorChanges; });
+        QSignalSpy lengthChanged(len, &TSpinEdit::changed);
         form.reset();
-        QVERIFY(field.isNull());
+        QCOMPARE(lengthChanged.count(), 1);
+        QCOMPARE(denominatorChanges, 0);
     }
 };
 

@@ -6,6 +6,7 @@
 #include "application.h"
 #include "main.h"
 #include "spinedit.h"
+#include "windowmath.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -247,6 +248,22 @@ private:
 };
 #endif
 
+// Gives `w` (an edit or a spin field) the focus by keyboard, selects its text and types `keys`
+// over it; an empty `keys` clears it with Backspace.
+inline void TypeOver(QWidget* w, const QString& keys) {
+    w->setFocus(Qt::TabFocusReason);
+    if (auto* s = qobject_cast<TSpinEdit*>(w)) {
+        s->selectAll();
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        e->selectAll();
+    }
+    if (keys.isEmpty()) {
+        QTest::keyClick(w, Qt::Key_Backspace);
+    } else {
+        QTest::keyClicks(w, keys);
+    }
+}
+
 // Shows `w` and waits until it is the active window with its first focus given.
 inline bool ShowActive(QWidget* w) {
     w->show();
@@ -277,21 +294,6 @@ protected:
         const int boxes = static_cast<int>(closer->boxes.size());
         closer.reset();
         return boxes;
-    }
-
-    // Gives `w` the focus by keyboard, selects its text and types `keys` over it.
-    static void TypeOver(QWidget* w, const QString& keys) {
-        w->setFocus(Qt::TabFocusReason);
-        if (auto* s = qobject_cast<TSpinEdit*>(w)) {
-            s->selectAll();
-        } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-            e->selectAll();
-        }
-        if (keys.isEmpty()) {
-            QTest::keyClick(w, Qt::Key_Backspace);
-        } else {
-            QTest::keyClicks(w, keys);
-        }
     }
 };
 
