@@ -19,32 +19,8 @@ PACKAGES=(
 )
 MINGW=x86_64-w64-mingw32
 
-# Installs the Debian packages among its arguments that are missing.
-install_missing() {
-    local missing=() pkg
-    for pkg in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$pkg")
-        fi
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-
-    echo "==> Installing missing packages: ${missing[*]}"
-    local apt=(apt-get -o DPkg::Lock::Timeout=300)
-    if [ "$(id -u)" -ne 0 ]; then
-        if command -v sudo >/dev/null 2>&1; then
-            apt=(sudo "${apt[@]}")
-        else
-            echo "error: these packages are missing and this user cannot install them:" >&2
-            echo "         ${missing[*]}" >&2
-            echo "       Install them as root (apt-get install --no-install-recommends ${missing[*]})" >&2
-            echo "       or install sudo." >&2
-            exit 1
-        fi
-    fi
-    "${apt[@]}" update -qq
-    DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=../scripts/install-missing.sh
+. scripts/install-missing.sh
 
 build() {
     echo "==> Configuring and building ($PRESET)"
@@ -191,7 +167,7 @@ timed() {
     echo "    ($1: $((SECONDS - start)) s)"
 }
 
-timed install_missing "${PACKAGES[@]}"
+timed install_missing "${PACKAGES[@]}" || exit 1
 timed build
 echo "==> Checking that the executables need only Windows' own DLLs"
 shopt -s nullglob globstar
