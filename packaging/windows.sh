@@ -162,9 +162,10 @@ pack_zip() {
 
 # Runs a step and says how long it took, so that CI logs show what the Windows build costs.
 timed() {
-    local start=$SECONDS
-    "$@"
+    local start=$SECONDS status=0
+    "$@" || status=$?
     echo "    ($1: $((SECONDS - start)) s)"
+    return "$status"
 }
 
 timed install_missing "${PACKAGES[@]}" || exit 1
