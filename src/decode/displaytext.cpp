@@ -28,62 +28,67 @@ constexpr std::array<std::array<char16_t, 2>, 100> MakeDigitPairs() {
 }
 constexpr std::array<std::array<char16_t, 2>, 100> DigitPairs = MakeDigitPairs();
 
-// Writes `value` in decimal into `out` (room for 20 characters), two digits a step from the
-// right; returns the length.
-std::size_t PutDecimal(std::uint64_t value, char16_t* out) {
-    std::array<char16_t, 20> digits;
-    std::size_t at = digits.size();
+// Decimal digits of `value`.
+std::size_t CountDigits(std::uint64_t value) {
+    std::size_t count = 1;
+    for (; value >= 10; value /= 10) {
+        ++count;
+    }
+    return count;
+}
+
+// Writes `value` in decimal, `count` digits (CountDigits), into out[0 .. count), two digits a
+// step from the right.
+void PutDecimal(std::uint64_t value, std::size_t count, char16_t* out) {
+    std::size_t at = count;
     while (value >= 100) {
         at -= 2;
-        std::memcpy(digits.data() + at, DigitPairs[value % 100].data(), 2 * sizeof(char16_t));
+        out[at] = DigitPairs[value % 100][0];
+        out[at + 1] = DigitPairs[value % 100][1];
         value /= 100;
     }
     if (value >= 10) {
-        at -= 2;
-        std::memcpy(digits.data() + at, DigitPairs[value].data(), 2 * sizeof(char16_t));
+        out[at - 2] = DigitPairs[value][0];
+        out[at - 1] = DigitPairs[value][1];
     } else {
-        digits[--at] = static_cast<char16_t>(u'0' + value);
+        out[at - 1] = static_cast<char16_t>(u'0' + value);
     }
-    const std::size_t length = digits.size() - at;
-    std::memcpy(out, digits.data() + at, length * sizeof(char16_t));
-    return length;
 }
 
 } // namespace
 
+// Every text is written straight into the string that returns it: digits stored one by one
+// into a buffer and copied out at once would make the copy wait for the small stores.
+
 std::u16string FormatBitsText(std::uint64_t word) {
-    std::array<char16_t, 64> text;
+    std::u16string text(64, u'0');
     for (std::size_t byte = 0; byte < 8; ++byte) {
         const std::size_t value = (word >> (56 - 8 * byte)) & 0xFF;
         std::memcpy(text.data() + 8 * byte, ByteDigits[value].data(), sizeof(ByteDigits[value]));
     }
-    return std::u16string(text.data(), text.size());
+    return text;
 }
 
 std::u16string FormatAckText(std::int32_t ackLength) {
-    std::array<char16_t, 24> text;
-    std::size_t length = 0;
-    if (ackLength < 0) {
-        text[length++] = u'-';
-    }
-    length += PutDecimal(static_cast<std::uint64_t>(ackLength < 0 ? -std::int64_t{ackLength} : ackLength),
-                         text.data() + length);
-    for (const char16_t c : u" bits") {
-        if (c != 0) {
-            text[length++] = c;
-        }
-    }
-    return std::u16string(text.data(), length);
+    static constexpr std::u16string_view Bits = u" bits";
+    const bool negative = ackLength < 0;
+    const auto magnitude = static_cast<std::uint64_t>(negative ? -std::int64_t{ackLength} : ackLength);
+    const std::size_t digits = CountDigits(magnitude);
+    const std::size_t sign = negative ? 1 : 0;
+    std::u16string text(sign + digits + Bits.size(), u'-');
+    PutDecimal(magnitude, digits, text.data() + sign);
+    Bits.copy(text.data() + sign + digits, Bits.size());
+    return text;
 }
 
 std::u16string FormatCrcText(std::uint16_t crc) {
     static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
     const std::size_t length = crc > 0xFFF ? 4 : crc > 0xFF ? 3 : 2;
-    std::array<char16_t, 4> text;
+    std::u16string text(length, u'0');
     for (std::size_t i = 0; i < length; ++i) {
         text[i] = HexDigits[(crc >> (4 * (length - 1 - i))) & 0xFU];
     }
-    return std::u16string(text.data(), length);
+    return text;
 }
 
 std::u16string FormatStatusText(std::uint8_t statusBits) {
@@ -93,18 +98,17 @@ std::u16string FormatStatusText(std::uint8_t statusBits) {
 }
 
 std::u16string FormatPositionText(std::uint64_t position) {
-    std::array<char16_t, 24> text;
-    return std::u16string(text.data(), PutDecimal(position, text.data()));
+    const std::size_t digits = CountDigits(position);
+    std::u16string text(digits, u'0');
+    PutDecimal(position, digits, text.data());
+    return text;
 }
 
 std::u16string FormatScaledText(double scaled, std::u16string_view unit,
                                 TRegionalSeparators separators) {
-    std::array<char16_t, MaxScaledNumberLength> number;
-    const std::size_t length = WriteScaledNumber(scaled, separators, number.data());
-    std::u16string text;
-    text.reserve(length + 1 + unit.size());
-    text.append(number.data(), length);
-    text.push_back(u' ');
-    text.append(unit);
+    std::u16string text(MaxScaledNumberLength + 1 + unit.size(), u' ');
+    const std::size_t length = WriteScaledNumber(scaled, separators, text.data());
+    unit.copy(text.data() + length + 1, unit.size());
+    text.resize(length + 1 + unit.size());
     return text;
 }

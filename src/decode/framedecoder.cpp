@@ -38,20 +38,11 @@ TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
                           std::u16string_view unit, TRegionalSeparators separators) {
     TDecodedFrame frame;
 
-    // Text to frame bits. The window takes a 64-bit word: at most 16 significant digits. A
-    // text as long as a pasted frame is cleaned on the stack, so that the clean text is
-    // allocated once, at its size.
-    std::array<char16_t, 64> small;
-    std::u16string large;
-    char16_t* cleanBuffer = small.data();
-    if (text.size() > small.size()) {
-        large.resize(text.size());
-        cleanBuffer = large.data();
-    }
-    const std::u16string_view clean(cleanBuffer, CleanFrameTextInto(text, cleanBuffer));
-    frame.CleanText.assign(clean);
+    // Text to frame bits. The window takes a 64-bit word: at most 16 significant digits.
+    frame.CleanText.resize(text.size());
+    frame.CleanText.resize(CleanFrameTextInto(text, frame.CleanText.data()));
     TFrameBits bits;
-    if (!ParseFrameHex(clean, bits) || bits.Length != 64) {
+    if (!ParseFrameHex(frame.CleanText, bits) || bits.Length != 64) {
         frame.Outcome = TDecodeOutcome::doInvalidInput;
         return frame;
     }

@@ -10,23 +10,21 @@
 
 namespace {
 
-// The text being written, on the stack: the longest is 25 characters
+// The text being written into the caller's buffer: the longest is 25 characters
 // ("-999,999,999,999,999.0000"), and the exponent form is shorter.
 class TNumberText {
 public:
+    explicit TNumberText(char16_t* out) : FText(out) {}
     void Put(char16_t c) { FText[FSize++] = c; }
     void PutAscii(std::string_view ascii) {
         for (const char c : ascii) {
             Put(static_cast<char16_t>(c));
         }
     }
-    std::size_t CopyTo(char16_t* out) const {
-        std::memcpy(out, FText.data(), FSize * sizeof(char16_t));
-        return FSize;
-    }
+    std::size_t Size() const { return FSize; }
 
 private:
-    std::array<char16_t, MaxScaledNumberLength> FText;
+    char16_t* FText;
     std::size_t FSize = 0;
 };
 
@@ -231,13 +229,13 @@ void PutScaledNumber(TNumberText& out, double value, TRegionalSeparators separat
 } // namespace
 
 std::size_t WriteScaledNumber(double value, TRegionalSeparators separators, char16_t* out) {
-    TNumberText text;
+    TNumberText text(out);
     PutScaledNumber(text, value, separators);
-    return text.CopyTo(out);
+    return text.Size();
 }
 
 std::u16string FormatScaledNumber(double value, TRegionalSeparators separators) {
-    std::array<char16_t, MaxScaledNumberLength> text;
-    const std::size_t length = WriteScaledNumber(value, separators, text.data());
-    return std::u16string(text.data(), length);
+    std::u16string text(MaxScaledNumberLength, u'0');
+    text.resize(WriteScaledNumber(value, separators, text.data()));
+    return text;
 }
