@@ -60,55 +60,89 @@ void PutDecimal(std::uint64_t value, std::size_t count, char16_t* out) {
 // Every text is written straight into the string that returns it: digits stored one by one
 // into a buffer and copied out at once would make the copy wait for the small stores.
 
-std::u16string FormatBitsText(std::uint64_t word) {
-    std::u16string text(64, u'0');
+void FormatBitsText(std::uint64_t word, std::u16string& text) {
+    text.assign(64, u'0');
     for (std::size_t byte = 0; byte < 8; ++byte) {
         const std::size_t value = (word >> (56 - 8 * byte)) & 0xFF;
         std::memcpy(text.data() + 8 * byte, ByteDigits[value].data(), sizeof(ByteDigits[value]));
     }
-    return text;
 }
 
-std::u16string FormatAckText(std::int32_t ackLength) {
+void FormatAckText(std::int32_t ackLength, std::u16string& text) {
     static constexpr std::u16string_view Bits = u" bits";
     const bool negative = ackLength < 0;
     const auto magnitude = static_cast<std::uint64_t>(negative ? -std::int64_t{ackLength} : ackLength);
     const std::size_t digits = CountDigits(magnitude);
     const std::size_t sign = negative ? 1 : 0;
-    std::u16string text(sign + digits + Bits.size(), u'-');
+    text.assign(sign + digits + Bits.size(), u'-');
     PutDecimal(magnitude, digits, text.data() + sign);
     Bits.copy(text.data() + sign + digits, Bits.size());
+}
+
+void FormatCrcText(std::uint16_t crc, std::u16string& text) {
+    static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
+    const std::size_t length = crc > 0xFFF ? 4 : crc > 0xFF ? 3 : 2;
+    text.assign(length, u'0');
+    for (std::size_t i = 0; i < length; ++i) {
+        text[i] = HexDigits[(crc >> (4 * (length - 1 - i))) & 0xFU];
+    }
+}
+
+void FormatStatusText(std::uint8_t statusBits, std::u16string& text) {
+    static constexpr std::u16string_view Texts[4] = {u"00 Error Warning", u"01 Error",
+                                                     u"10 Warning", u"11"};
+    text.assign(Texts[statusBits & 3U]);
+}
+
+void FormatPositionText(std::uint64_t position, std::u16string& text) {
+    const std::size_t digits = CountDigits(position);
+    text.assign(digits, u'0');
+    PutDecimal(position, digits, text.data());
+}
+
+void FormatScaledText(double scaled, std::u16string_view unit, TRegionalSeparators separators,
+                      std::u16string& text) {
+    text.assign(MaxScaledNumberLength + 1 + unit.size(), u' ');
+    const std::size_t length = WriteScaledNumber(scaled, separators, text.data());
+    unit.copy(text.data() + length + 1, unit.size());
+    text.resize(length + 1 + unit.size());
+}
+
+// The returning forms.
+
+std::u16string FormatBitsText(std::uint64_t word) {
+    std::u16string text;
+    FormatBitsText(word, text);
+    return text;
+}
+
+std::u16string FormatAckText(std::int32_t ackLength) {
+    std::u16string text;
+    FormatAckText(ackLength, text);
     return text;
 }
 
 std::u16string FormatCrcText(std::uint16_t crc) {
-    static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
-    const std::size_t length = crc > 0xFFF ? 4 : crc > 0xFF ? 3 : 2;
-    std::u16string text(length, u'0');
-    for (std::size_t i = 0; i < length; ++i) {
-        text[i] = HexDigits[(crc >> (4 * (length - 1 - i))) & 0xFU];
-    }
+    std::u16string text;
+    FormatCrcText(crc, text);
     return text;
 }
 
 std::u16string FormatStatusText(std::uint8_t statusBits) {
-    static constexpr std::u16string_view Texts[4] = {u"00 Error Warning", u"01 Error",
-                                                     u"10 Warning", u"11"};
-    return std::u16string(Texts[statusBits & 3U]);
+    std::u16string text;
+    FormatStatusText(statusBits, text);
+    return text;
 }
 
 std::u16string FormatPositionText(std::uint64_t position) {
-    const std::size_t digits = CountDigits(position);
-    std::u16string text(digits, u'0');
-    PutDecimal(position, digits, text.data());
+    std::u16string text;
+    FormatPositionText(position, text);
     return text;
 }
 
 std::u16string FormatScaledText(double scaled, std::u16string_view unit,
                                 TRegionalSeparators separators) {
-    std::u16string text(MaxScaledNumberLength + 1 + unit.size(), u' ');
-    const std::size_t length = WriteScaledNumber(scaled, separators, text.data());
-    unit.copy(text.data() + length + 1, unit.size());
-    text.resize(length + 1 + unit.size());
+    std::u16string text;
+    FormatScaledText(scaled, unit, separators, text);
     return text;
 }

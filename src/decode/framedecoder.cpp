@@ -47,7 +47,7 @@ TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
         return frame;
     }
     frame.Word = bits.Words[0];
-    frame.BitsText = FormatBitsText(frame.Word);
+    FormatBitsText(frame.Word, frame.BitsText);
 
     // Frame bits to fields.
     const TFrameFields fields = DecodeFrameBits(WindowLayout(positionLength), bits);
@@ -73,12 +73,12 @@ TDecodedFrame DecodeFrame(std::u16string_view text, std::int32_t positionLength,
     }
 
     // Fields to display texts.
-    frame.AckText = FormatAckText(frame.AckLength);
-    frame.CrcReceivedText = FormatCrcText(frame.CrcReceived);
-    frame.CrcNonInvertedText = FormatCrcText(frame.CrcNonInverted);
-    frame.CrcCalculatedText = FormatCrcText(frame.CrcCalculated);
-    frame.StatusText = FormatStatusText(frame.StatusBits);
-    frame.PositionText = FormatPositionText(frame.PositionRaw);
-    frame.ScaledText = FormatScaledText(frame.ScaledPosition, unit, separators);
+    FormatAckText(frame.AckLength, frame.AckText);
+    FormatCrcText(frame.CrcReceived, frame.CrcReceivedText);
+    FormatCrcText(frame.CrcNonInverted, frame.CrcNonInvertedText);
+    FormatCrcText(frame.CrcCalculated, frame.CrcCalculatedText);
+    FormatStatusText(frame.StatusBits, frame.StatusText);
+    FormatPositionText(frame.PositionRaw, frame.PositionText);
+    FormatScaledText(frame.ScaledPosition, unit, separators, frame.ScaledText);
     return frame;
 }
