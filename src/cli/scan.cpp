@@ -77,17 +77,19 @@ std::vector<TScanCandidate> TScanner::Candidates(const std::vector<std::uint64_t
         }
     }
     // Already in polynomial, inversion and length order; a stable sort keeps that within ties.
+    // Shorter lengths before longer ones: frames padded with zeros after their CRC pass at some
+    // longer lengths of their own polynomial whatever their data, never at shorter ones.
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const TScanCandidate& a, const TScanCandidate& b) {
                          if (a.Passed != b.Passed) {
                              return a.Passed > b.Passed;
                          }
-                         const bool aDefault = a.Crc == 0x43;
-                         const bool bDefault = b.Crc == 0x43;
+                         const bool aDefault = a.Crc == 0x43 && a.CrcInverted;
+                         const bool bDefault = b.Crc == 0x43 && b.CrcInverted;
                          if (aDefault != bDefault) {
                              return aDefault;
                          }
-                         return a.CrcInverted && !b.CrcInverted;
+                         return a.Length < b.Length;
                      });
     return candidates;
 }

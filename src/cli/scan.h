@@ -39,8 +39,9 @@ public:
     // Adds one to the counter of every candidate under which the frame decodes with a good CRC.
     void CountFrame(const TCaptureFrame& frame, std::string_view input,
                     std::vector<std::uint64_t>& counters) const;
-    // The candidates that passed on at least one frame: most frames first, then 0x43 first,
-    // then inverted first, then in the order of the polynomials, then shortest first.
+    // The candidates that passed on at least one frame: most frames first, then the window's
+    // 0x43 sent inverted, then shortest first, then in the order of the polynomials, then
+    // inverted first.
     std::vector<TScanCandidate> Candidates(const std::vector<std::uint64_t>& counters) const;
 
 private:
