@@ -55,7 +55,10 @@ void TProgress::Update(std::string_view name, std::uint64_t frames, std::uint64_
 
 void TProgress::Clear() {
     if (FShownWidth > 0) {
-        WriteStandardError("\r" + std::string(FShownWidth, ' ') + "\r");
+        std::string blank(FShownWidth + 2, ' ');
+        blank.front() = '\r';
+        blank.back() = '\r';
+        WriteStandardError(blank);
         FShownWidth = 0;
     }
 }

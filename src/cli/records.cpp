@@ -14,7 +14,6 @@ constexpr std::string_view OutcomeName(TDecodeOutcome outcome) {
     return "invalid";
 }
 
-constexpr std::string_view BoolText(bool value) { return value ? "true" : "false"; }
 constexpr std::string_view YesNo(bool value) { return value ? "yes" : "no"; }
 
 // Characters of the widest number a field of `bits` bits can hold.
@@ -150,28 +149,28 @@ void TRecordFormatter::SetSourceWidth(std::size_t width) {
 }
 
 void TRecordFormatter::SetSourceName(std::string_view name) {
+    FSourceSuffix.clear();
     switch (FFormat) {
     case TOutputFormat::ofCsv:
         if (CsvNeedsQuotes(name)) {
             // The whole field "name:line" in quotes: the quoted name without its closing quote.
             FSourcePrefix = CsvField(name);
             FSourcePrefix.pop_back();
-            FSourcePrefix += ':';
-            FSourceSuffix = "\"";
+            FSourceSuffix.assign(1, '"');
         } else {
-            FSourcePrefix = std::string(name) + ':';
-            FSourceSuffix.clear();
+            FSourcePrefix.assign(name);
         }
         break;
     case TOutputFormat::ofJsonl:
-        FSourcePrefix = "{\"source\":\"" + JsonEscaped(name) + ':';
+        FSourcePrefix = "{\"source\":\"";
+        FSourcePrefix += JsonEscaped(name);
         FSourceSuffix = "\",\"input\":\"";
         break;
     case TOutputFormat::ofTable:
-        FSourcePrefix = TableText(name) + ':';
-        FSourceSuffix.clear();
+        FSourcePrefix = TableText(name);
         break;
     }
+    FSourcePrefix += ':';
     FSourcePrefixWidth = TableTextWidth(FSourcePrefix);
 }
 
@@ -223,6 +222,16 @@ char* TRecordFormatter::WriteCount(char* p, std::uint64_t value) const {
     return FLayout.Signed ? WriteSigned(p, AsSigned(value)) : WriteUnsigned(p, value);
 }
 
+char* TRecordFormatter::WritePositionAndCount(char* p, const TFrameFields& f,
+                                              std::string_view between) const {
+    char* position = p;
+    p = WritePosition(p, f.Position);
+    const std::string_view positionText(position, static_cast<std::size_t>(p - position));
+    p = WriteText(p, between);
+    // Without multi-turn bits the count is the position, signed or not alike: copy its text.
+    return FLayout.MultiTurnBits == 0 ? WriteText(p, positionText) : WriteCount(p, f.Count);
+}
+
 char* TRecordFormatter::WriteScaled(char* p, std::uint64_t count) const {
     const double scaled = CountAsDouble(FLayout, count) * FScale.Factor;
     return FFormat == TOutputFormat::ofTable ? WriteFixedDouble(p, scaled, 4)
@@ -264,21 +273,19 @@ void TRecordFormatter::AppendCsv(TOutBuffer& out, const TCaptureFrame& frame,
     *p++ = ',';
     p = WriteMultiTurn(p, f.MultiTurn);
     *p++ = ',';
-    p = WritePosition(p, f.Position);
+    p = WritePositionAndCount(p, f, ",");
     *p++ = ',';
-    p = WriteCount(p, f.Count);
+    p = WriteBool(p, f.Error);
     *p++ = ',';
-    p = WriteText(p, BoolText(f.Error));
-    *p++ = ',';
-    p = WriteText(p, BoolText(f.Warning));
+    p = WriteBool(p, f.Warning);
     *p++ = ',';
     p = WriteUnsigned(p, f.CrcReceived);
     *p++ = ',';
     p = WriteUnsigned(p, f.CrcCalculated);
     *p++ = ',';
-    p = WriteText(p, BoolText(f.CrcOk));
+    p = WriteBool(p, f.CrcOk);
     *p++ = ',';
-    p = WriteText(p, BoolText(f.Truncated));
+    p = WriteBool(p, f.Truncated);
     if (FScale.Enabled) {
         *p++ = ',';
         p = WriteScaled(p, f.Count);
@@ -317,21 +324,19 @@ void TRecordFormatter::AppendJson(TOutBuffer& out, const TCaptureFrame& frame,
     p = WriteText(p, ",\"multiturn\":");
     p = WriteMultiTurn(p, f.MultiTurn);
     p = WriteText(p, ",\"position\":");
-    p = WritePosition(p, f.Position);
-    p = WriteText(p, ",\"count\":");
-    p = WriteCount(p, f.Count);
+    p = WritePositionAndCount(p, f, ",\"count\":");
     p = WriteText(p, ",\"error\":");
-    p = WriteText(p, BoolText(f.Error));
+    p = WriteBool(p, f.Error);
     p = WriteText(p, ",\"warning\":");
-    p = WriteText(p, BoolText(f.Warning));
+    p = WriteBool(p, f.Warning);
     p = WriteText(p, ",\"crc_received\":");
     p = WriteUnsigned(p, f.CrcReceived);
     p = WriteText(p, ",\"crc_calculated\":");
     p = WriteUnsigned(p, f.CrcCalculated);
     p = WriteText(p, ",\"crc_ok\":");
-    p = WriteText(p, BoolText(f.CrcOk));
+    p = WriteBool(p, f.CrcOk);
     p = WriteText(p, ",\"truncated\":");
-    p = WriteText(p, BoolText(f.Truncated));
+    p = WriteBool(p, f.Truncated);
     if (FScale.Enabled) {
         p = WriteText(p, ",\"scaled\":");
         p = WriteScaled(p, f.Count);

@@ -76,6 +76,8 @@ private:
     char* WriteMultiTurn(char* p, std::uint64_t value) const;
     char* WritePosition(char* p, std::uint64_t value) const;
     char* WriteCount(char* p, std::uint64_t value) const;
+    // The position, `between`, then the count.
+    char* WritePositionAndCount(char* p, const TFrameFields& f, std::string_view between) const;
 
     TOutputFormat FFormat;
     TFrameLayoutParams FLayout;

@@ -37,6 +37,10 @@ template <typename TWrite> void ForEachCharacter(std::string_view text, TWrite w
 
 } // namespace
 
+const char DigitPairs[201] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                             "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                             "8081828384858687888990919293949596979899";
+
 void TOutBuffer::Grow(std::size_t bytes) {
     const std::size_t needed = FUsed + bytes;
     FData.resize(std::max({needed, 2 * FData.size(), std::size_t{4096}}));

@@ -3,6 +3,7 @@
 // table. Nothing here allocates per call once the buffer has grown to its working size.
 #pragma once
 
+#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +46,56 @@ inline char* WriteText(char* p, std::string_view text) {
     std::memcpy(p, text.data(), text.size());
     return p + text.size();
 }
+// Decimal digits two at a time: "00" to "99".
+extern const char DigitPairs[201];
+
+// Decimal digits of a number below 2^32, written back to front from `end`.
+inline char* WriteDigitsBackward(char* end, std::uint32_t value) {
+    while (value >= 100) {
+        end -= 2;
+        std::memcpy(end, DigitPairs + 2 * (value % 100), 2);
+        value /= 100;
+    }
+    if (value >= 10) {
+        end -= 2;
+        std::memcpy(end, DigitPairs + 2 * value, 2);
+    } else {
+        *--end = static_cast<char>('0' + value);
+    }
+    return end;
+}
+
+inline constexpr std::uint32_t PowersOf10[10] = {1,      10,      100,      1000,      10000,
+                                                  100000, 1000000, 10000000, 100000000, 1000000000};
+
+inline int DecimalDigits32(std::uint32_t value) {
+    // log10 from the bit width (1233 / 4096 is just above log10(2)), then one correction.
+    const int guess = ((32 - std::countl_zero(value | 1U)) * 1233) >> 12;
+    return guess + 1 - (value < PowersOf10[guess] ? 1 : 0);
+}
+
+// The decimal digits of `value`: 32-bit arithmetic for the usual values, which is quicker
+// than std::to_chars' 64-bit steps.
 inline char* WriteUnsigned(char* p, std::uint64_t value) {
+    if (value <= 0xFFFFFFFFU) {
+        const auto small = static_cast<std::uint32_t>(value);
+        char* end = p + DecimalDigits32(small);
+        WriteDigitsBackward(end, small);
+        return end;
+    }
     return std::to_chars(p, p + MaxNumberChars, value).ptr;
 }
 inline char* WriteSigned(char* p, std::int64_t value) {
-    return std::to_chars(p, p + MaxNumberChars, value).ptr;
+    if (value < 0) {
+        *p++ = '-';
+        return WriteUnsigned(p, ~static_cast<std::uint64_t>(value) + 1);
+    }
+    return WriteUnsigned(p, static_cast<std::uint64_t>(value));
+}
+// "true" or "false" with a copy of fixed size, which the compiler inlines.
+inline char* WriteBool(char* p, bool value) {
+    std::memcpy(p, value ? "true " : "false", 5);
+    return p + (value ? 4 : 5);
 }
 // The shortest text that reads back as the same double; zero is written without a sign.
 char* WriteShortestDouble(char* p, double value);
