@@ -144,6 +144,9 @@ void TFrameAssembler::AddDigits(std::string_view digits, std::uint64_t line) {
     if (FFrameDigits == 0) {
         if (FOpen) {
             FPending = true;
+            if (FInvalid) {
+                Append(" "); // after a row as read, keep the digits apart from it
+            }
             Append(digits);
         } else if (digits.size() > MaxLineBytes) {
             FQueue.PushLong(line, digits);
