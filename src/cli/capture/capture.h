@@ -162,8 +162,9 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 //   values outside them, is cut into frames of N bytes (2N hexadecimal digits); the Line of a
 //   frame is the line of its first byte. A trailing partial frame (at the end of a span or
 //   packet, or of the input) is ckInvalid with its digits as input, never dropped.
-// A row or line that cannot be read (too few fields, an empty value, a SPI analyzer `error`
-//   row, a sigrok line that is not hex bytes, a line or record longer than MaxLineBytes)
+// A row or line that cannot be read (fewer fields than the header, as the exports write every
+//   column in every row; an empty value; a SPI analyzer `error` row; a sigrok line that is
+//   not hex bytes; a line or record longer than MaxLineBytes)
 //   joins the frame being built, which becomes ckInvalid with input: its digits so far, a
 //   blank and the row as read; it ends a frame being cut by --frame-bytes. With no frame
 //   being built it is a ckInvalid frame of its own. So frames come out in the order of their

@@ -100,15 +100,16 @@ protected:
     }
 
     // Reads the next record; an unreadable one goes to the assembler and is reported as
-    // handled (true with `usable` false).
-    bool NextRecord(bool& usable, std::size_t neededFields) {
+    // handled (true with `usable` false). The exports write every column in every row, so a
+    // row with fewer fields than the header was cut or damaged.
+    bool NextRecord(bool& usable) {
         if (!FRecords.Next(FRecord)) {
             return false;
         }
         usable = false;
         if (FRecord.TooLong) {
             FAssembler.AddLongUnreadable(FRecord.Raw, FRecord.Line);
-        } else if (FRecord.Unterminated || FRecord.Fields.size() < neededFields) {
+        } else if (FRecord.Unterminated || FRecord.Fields.size() < FHeaderNames.size()) {
             FAssembler.AddUnreadable(FRecord.Raw, FRecord.Line);
         } else {
             usable = true;
@@ -123,14 +124,6 @@ protected:
     std::string FDigits;
 };
 
-std::size_t MaxIndex(std::initializer_list<std::size_t> indexes) {
-    std::size_t most = 0;
-    for (const std::size_t i : indexes) {
-        most = std::max(most, i);
-    }
-    return most;
-}
-
 // Saleae Logic 2's data table: rows of every analyzer, the SPI analyzer's enable, result,
 // disable and error rows among them.
 class TSaleaeTableReader final : public TCsvExportReader {
@@ -144,7 +137,6 @@ public:
         FName = NeedColumn("name", what, false);
         FType = NeedColumn("type", what, false);
         FData = NeedColumn(WantedColumn(options), what, true);
-        FNeeded = MaxIndex({FName, FType}) + 1;
     }
 
     TInputFormat Format() const override { return TInputFormat::ifSaleaeTable; }
@@ -152,7 +144,7 @@ public:
 protected:
     bool ReadRow() override {
         bool usable = false;
-        if (!NextRecord(usable, FNeeded)) {
+        if (!NextRecord(usable)) {
             return false;
         }
         if (!usable) {
@@ -176,8 +168,6 @@ protected:
             FAssembler.Close();
         } else if (type == "error") {
             FAssembler.AddUnreadable(FRecord.Raw, FRecord.Line);
-        } else if (FRecord.Fields.size() <= FData) {
-            FAssembler.AddUnreadable(FRecord.Raw, FRecord.Line);
         } else {
             AddValue(FRecord.Fields[FData]);
         }
@@ -188,7 +178,6 @@ private:
     std::size_t FName = 0;
     std::size_t FType = 0;
     std::size_t FData = 0;
-    std::size_t FNeeded = 0;
     std::string FAnalyzer;
     bool FHaveAnalyzer = false;
 };
@@ -204,7 +193,6 @@ public:
         }
         FPacket = NeedColumn("packet id", what, false);
         FData = NeedColumn(WantedColumn(options), what, true);
-        FNeeded = MaxIndex({FPacket, FData}) + 1;
     }
 
     TInputFormat Format() const override { return TInputFormat::ifSaleaeSpi; }
@@ -212,7 +200,7 @@ public:
 protected:
     bool ReadRow() override {
         bool usable = false;
-        if (!NextRecord(usable, FNeeded)) {
+        if (!NextRecord(usable)) {
             return false;
         }
         if (!usable) {
@@ -233,7 +221,6 @@ protected:
 private:
     std::size_t FPacket = 0;
     std::size_t FData = 0;
-    std::size_t FNeeded = 0;
     std::string FPacketId;
 };
 
@@ -249,7 +236,6 @@ public:
         FValue = NeedColumn("data", what, false);
         FStatus = NeedColumn("err-warn", what, false);
         FCrc = NeedColumn("crc", what, false);
-        FNeeded = MaxIndex({FValue, FStatus, FCrc}) + 1;
     }
 
     TInputFormat Format() const override { return TInputFormat::ifSaleaeBiss; }
@@ -257,7 +243,7 @@ public:
 protected:
     bool ReadRow() override {
         bool usable = false;
-        if (!NextRecord(usable, FNeeded)) {
+        if (!NextRecord(usable)) {
             return false;
         }
         if (!usable) {
@@ -303,7 +289,6 @@ private:
     std::size_t FValue = 0;
     std::size_t FStatus = 0;
     std::size_t FCrc = 0;
-    std::size_t FNeeded = 0;
     std::string FInput;
 };
 
