@@ -1,0 +1,143 @@
+#include "linereader.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::string_view Bom = "\xEF\xBB\xBF";
+// How many bytes of an overlong line a ckInvalid frame keeps.
+constexpr std::size_t LongTextStartBytes = 64;
+
+} // namespace
+
+std::size_t TPrefixedSource::Read(char* buffer, std::size_t capacity) {
+    if (FOffset < FPrefix.size()) {
+        const std::size_t n = std::min(capacity, FPrefix.size() - FOffset);
+        std::memcpy(buffer, FPrefix.data() + FOffset, n);
+        FOffset += n;
+        if (FOffset == FPrefix.size()) {
+            std::string().swap(FPrefix); // the prefix is no longer needed
+            FOffset = 0;
+        }
+        return n;
+    }
+    return FRest.Read(buffer, capacity);
+}
+
+TLineReader::TLineReader(TByteSource& source, bool skipBom, std::size_t blockBytes)
+    : FSource(source), FBlockBytes(std::max<std::size_t>(blockBytes, 1)),
+      // A line of MaxLineBytes, its CR LF, and a block to read after it.
+      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity]),
+      FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FSkipBom(skipBom) {}
+
+void TLineReader::Fill() {
+    char* const buffer = FBuffer.get();
+    std::size_t room = static_cast<std::size_t>(buffer + FCapacity - FEnd);
+    if (room < FBlockBytes && FBegin != buffer) {
+        // Move the unfinished line to the front. Each line moves at most once, so small reads
+        // cost no more than large ones.
+        const std::size_t pending = static_cast<std::size_t>(FEnd - FBegin);
+        const std::size_t scanned = static_cast<std::size_t>(FScan - FBegin);
+        std::memmove(buffer, FBegin, pending);
+        FBufferOffset += static_cast<std::uint64_t>(FBegin - buffer);
+        FBegin = buffer;
+        FScan = buffer + scanned;
+        FEnd = buffer + pending;
+        room = FCapacity - pending;
+    }
+    const std::size_t n = FSource.Read(FEnd, room);
+    if (n == 0) {
+        FEof = true;
+    }
+    FEnd += std::min(n, room);
+}
+
+bool TLineReader::NextSlow(TLinePiece& piece) {
+    if (!FReady) {
+        if (FSkipBom) {
+            while (static_cast<std::size_t>(FEnd - FBegin) < Bom.size() && !FEof) {
+                Fill();
+            }
+            if (std::string_view(FBegin, static_cast<std::size_t>(FEnd - FBegin)).substr(0, Bom.size()) == Bom) {
+                FBegin += Bom.size();
+                FScan = std::max(FScan, FBegin);
+            }
+        }
+        FReady = true;
+    }
+    for (;;) {
+        if (FScan < FEnd) {
+            const char* const newline =
+                static_cast<const char*>(std::memchr(FScan, '\n', static_cast<std::size_t>(FEnd - FScan)));
+            if (newline != nullptr) {
+                std::size_t size = static_cast<std::size_t>(newline - FBegin);
+                if (size > 0 && newline[-1] == '\r') {
+                    --size;
+                }
+                piece.Text = std::string_view(FBegin, size);
+                piece.Line = FInLine ? FLine : ++FLine;
+                piece.First = !FInLine;
+                piece.Last = true;
+                FInLine = false;
+                FBegin = FScan = newline + 1;
+                return true;
+            }
+            FScan = FEnd;
+        }
+        const std::size_t pending = static_cast<std::size_t>(FEnd - FBegin);
+        if (FEof) {
+            if (pending == 0 && !FInLine) {
+                return false;
+            }
+            // The last line, without a line end (or the last piece of a long one).
+            std::size_t size = pending;
+            if (size > 0 && FBegin[size - 1] == '\r') {
+                --size;
+            }
+            piece.Text = std::string_view(FBegin, size);
+            piece.Line = FInLine ? FLine : ++FLine;
+            piece.First = !FInLine;
+            piece.Last = true;
+            FInLine = false;
+            FBegin = FScan = FEnd;
+            return true;
+        }
+        // A CR at the end may be the start of the line end: keep it for the next piece.
+        const std::size_t whole = pending > 0 && FEnd[-1] == '\r' ? pending - 1 : pending;
+        if (whole > MaxLineBytes) {
+            piece.Text = std::string_view(FBegin, whole);
+            piece.Line = FInLine ? FLine : ++FLine;
+            piece.First = !FInLine;
+            piece.Last = false;
+            FInLine = true;
+            FBegin += whole;
+            FScan = FEnd;
+            return true;
+        }
+        Fill();
+    }
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    std::size_t first = 0;
+    while (first < text.size() && IsBlankByte(text[first])) {
+        ++first;
+    }
+    std::size_t last = text.size();
+    while (last > first && IsBlankByte(text[last - 1])) {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
+
+std::string_view LongTextStart(std::string_view text) {
+    if (text.size() <= LongTextStartBytes) {
+        return text;
+    }
+    std::size_t size = LongTextStartBytes;
+    // Do not cut a UTF-8 sequence: back off over continuation bytes to its lead byte.
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
+        --size;
+    }
+    return text.substr(0, size);
+}
