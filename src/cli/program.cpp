@@ -109,9 +109,9 @@ int RunProgram(const std::vector<std::string>& args) {
     TProgress progress(progressShown);
     TRunTotals totals;
     try {
-        if (options.Mode == TRunMode::rmRecords) {
-            WriteOutput(formatter->Header());
-        }
+        // The header goes out once the first input was recognised, so that an input that
+        // cannot be read leaves standard output empty.
+        bool headerWritten = options.Mode != TRunMode::rmRecords;
         for (std::size_t i = 0; i < names.size(); ++i) {
             const std::string& name = names[i];
             std::string error;
@@ -132,6 +132,10 @@ int RunProgram(const std::vector<std::string>& args) {
             const bool newInput = i > 0;
             try {
                 const auto reader = OpenCaptureReader(*file, options.Reader);
+                if (!headerWritten) {
+                    WriteOutput(formatter->Header());
+                    headerWritten = true;
+                }
                 RunPipeline(
                     *reader, settings, [&work](TBatchSlot& slot) { work.Process(slot); },
                     [&](TBatchSlot& slot) {

@@ -69,8 +69,10 @@ inline constexpr std::uint32_t PowersOf10[10] = {1,      10,      100,      1000
                                                   100000, 1000000, 10000000, 100000000, 1000000000};
 
 inline int DecimalDigits32(std::uint32_t value) {
-    // log10 from the bit width (1233 / 4096 is just above log10(2)), then one correction.
-    const int guess = ((32 - std::countl_zero(value | 1U)) * 1233) >> 12;
+    // log10 from the bit width (1233 / 4096 is just above log10(2)), then one correction;
+    // "| 1" makes 0 one digit and changes nothing else (no even number is 10^k - 1).
+    value |= 1U;
+    const int guess = ((32 - std::countl_zero(value)) * 1233) >> 12;
     return guess + 1 - (value < PowersOf10[guess] ? 1 : 0);
 }
 
@@ -83,7 +85,7 @@ inline char* WriteUnsigned(char* p, std::uint64_t value) {
         WriteDigitsBackward(end, small);
         return end;
     }
-    return std::to_chars(p, p + MaxNumberChars, value).ptr;
+    return std::to_chars(p, p + 20, value).ptr; // 2^64 - 1 has 20 digits
 }
 inline char* WriteSigned(char* p, std::int64_t value) {
     if (value < 0) {

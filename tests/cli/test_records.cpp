@@ -289,3 +289,29 @@ TEST(Records, OffsetsOutsideTheTextGiveAnEmptyInput) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Records, NumbersAreWrittenAsToCharsWritesThem) {
+    std::vector<std::uint64_t> values = {0, 1, 9, 10, 99, 100, 999, 1000, 4294967295ULL,
+                                         4294967296ULL, 9999999999ULL, 10000000000ULL,
+                                         ~std::uint64_t{0}};
+    for (std::uint64_t power = 1; power < 10000000000000000000ULL; power *= 10) {
+        values.insert(values.end(), {power - 1, power, power + 1});
+    }
+    std::mt19937_64 random(5);
+    for (int i = 0; i < 10000; ++i) {
+        values.push_back(random() >> (random() % 64));
+    }
+    for (const std::uint64_t value : values) {
+        char mine[MaxNumberChars];
+        char theirs[MaxNumberChars];
+        EXPECT_EQ(std::string(mine, WriteUnsigned(mine, value)),
+                  std::string(theirs, std::to_chars(theirs, theirs + MaxNumberChars, value).ptr));
+        const auto negative = static_cast<std::int64_t>(value);
+        EXPECT_EQ(std::string(mine, WriteSigned(mine, negative)),
+                  std::string(theirs, std::to_chars(theirs, theirs + MaxNumberChars, negative).ptr));
+    }
+}
+
+} // namespace
