@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -9,30 +10,49 @@
 
 namespace {
 
-// Reads a batch into `slot` after clearing it; returns whether more may follow. An exception
-// of the reader is stored in `error`, the frames read before it stay in the batch.
-bool ReadInto(TCaptureReader& reader, std::size_t frames, TBatchSlot& slot,
-              std::exception_ptr& error) {
-    slot.Batch.Clear();
-    try {
-        // A reader that appends nothing yet says "more" would never end: take it as the end.
-        return reader.ReadBatch(slot.Batch, frames) && !slot.Batch.Frames.empty();
-    } catch (...) {
-        error = std::current_exception();
-        return false;
-    }
-}
+// Reads a batch into `slot` after clearing it, as many frames as `sizer` says; returns
+// whether more may follow. An exception of the reader is stored in `error`, the frames read
+// before it stay in the batch.
+class TBatchReader {
+public:
+    TBatchReader(TCaptureReader& reader, const TPipelineSettings& settings)
+        : FReader(reader), FMaxFrames(std::max<std::size_t>(settings.BatchFrames, 1)),
+          FTargetBytes(settings.TargetBatchBytes),
+          FFrames(std::min(FirstBatchFrames, FMaxFrames)) {}
 
-void RunOnCallingThread(TCaptureReader& reader, std::size_t frames, const TProcessBatch& process,
-                        const TConsumeBatch& consume) {
+    bool ReadInto(TBatchSlot& slot, std::exception_ptr& error) {
+        slot.Batch.Clear();
+        bool more = false;
+        try {
+            // A reader that appends nothing yet says "more" would never end: that is the end.
+            more = FReader.ReadBatch(slot.Batch, FFrames) && !slot.Batch.Frames.empty();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        FFrames = NextBatchFrames(FMaxFrames, FTargetBytes, FFrames, slot.Batch.Frames.size(),
+                                  slot.Batch.Text.size());
+        return more;
+    }
+
+private:
+    TCaptureReader& FReader;
+    std::size_t FMaxFrames;
+    std::size_t FTargetBytes;
+    std::size_t FFrames;
+};
+
+void RunOnCallingThread(TCaptureReader& reader, const TPipelineSettings& settings,
+                        const TProcessBatch& process, const TConsumeBatch& consume) {
+    TBatchReader batches(reader, settings);
     TBatchSlot slot;
     std::exception_ptr error;
     for (std::uint64_t sequence = 0;; ++sequence) {
-        const bool more = ReadInto(reader, frames, slot, error);
+        const bool more = batches.ReadInto(slot, error);
         if (!slot.Batch.Frames.empty()) {
             slot.Sequence = sequence;
             process(slot);
             consume(slot);
+            ReleaseLargeBuffers(slot);
         }
         if (!more) {
             break;
@@ -47,8 +67,7 @@ class TThreadedPipeline {
 public:
     TThreadedPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
                       const TProcessBatch& process, const TConsumeBatch& consume)
-        : FReader(reader), FBatchFrames(settings.BatchFrames), FProcess(process),
-          FConsume(consume) {
+        : FBatches(reader, settings), FProcess(process), FConsume(consume) {
         const std::size_t count = PipelineSlotCount(settings.Threads);
         for (std::size_t i = 0; i < count; ++i) {
             FSlots.push_back(std::make_unique<TBatchSlot>());
@@ -104,7 +123,7 @@ private:
                 FFree.pop_back();
             }
             std::exception_ptr error;
-            const bool more = ReadInto(FReader, FBatchFrames, *slot, error);
+            const bool more = FBatches.ReadInto(*slot, error);
             {
                 std::lock_guard lock(FMutex);
                 if (slot->Batch.Frames.empty()) {
@@ -179,6 +198,7 @@ private:
                 done = nullptr;
             }
             FConsume(*slot);
+            ReleaseLargeBuffers(*slot);
             {
                 std::lock_guard lock(FMutex);
                 FFree.push_back(slot);
@@ -187,8 +207,7 @@ private:
         }
     }
 
-    TCaptureReader& FReader;
-    std::size_t FBatchFrames;
+    TBatchReader FBatches;
     const TProcessBatch& FProcess;
     const TConsumeBatch& FConsume;
     unsigned FWorkerCount = 1;
@@ -212,11 +231,28 @@ private:
 
 std::size_t PipelineSlotCount(unsigned threads) { return 2 * std::size_t{threads} + 2; }
 
+std::size_t NextBatchFrames(std::size_t maxFrames, std::size_t targetBytes, std::size_t requested,
+                            std::size_t lastFrames, std::size_t lastTextBytes) {
+    std::size_t frames = 2 * requested;
+    if (lastFrames > 0 && lastTextBytes > 0) {
+        // Frames of the last batch's average length that fill the target.
+        const double perFrame = static_cast<double>(lastTextBytes) / static_cast<double>(lastFrames);
+        frames = std::min(frames, static_cast<std::size_t>(static_cast<double>(targetBytes) / perFrame));
+    }
+    return std::clamp<std::size_t>(frames, 1, maxFrames);
+}
+
+void ReleaseLargeBuffers(TBatchSlot& slot) {
+    if (slot.Batch.Text.capacity() > KeptSlotBytes) {
+        std::string().swap(slot.Batch.Text);
+    }
+    slot.Output.Release(KeptSlotBytes);
+}
+
 void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
                  const TProcessBatch& process, const TConsumeBatch& consume) {
-    const std::size_t frames = settings.BatchFrames == 0 ? 1 : settings.BatchFrames;
     if (settings.Threads <= 1) {
-        RunOnCallingThread(reader, frames, process, consume);
+        RunOnCallingThread(reader, settings, process, consume);
         return;
     }
     TThreadedPipeline(reader, settings, process, consume).Run();

@@ -24,9 +24,24 @@ struct TPipelineSettings {
     // Worker threads. With 1 nothing runs on another thread: the calling thread reads,
     // processes and consumes each batch in turn.
     unsigned Threads = 1;
-    // Frames per batch.
+    // Frames per batch, at most: fewer where frames are long, so that a batch's text stays
+    // near TargetBatchBytes.
     std::size_t BatchFrames = 4096;
+    std::size_t TargetBatchBytes = 256 * 1024;
 };
+
+// The frames to ask the reader for next, after asking for `requested` and getting
+// `lastFrames` frames of `lastTextBytes` bytes: as many frames of that length as fill
+// `targetBytes`, at most twice as many as asked for before (batches start small, so that
+// even the first batch of long lines stays small), between 1 and `maxFrames`.
+inline constexpr std::size_t FirstBatchFrames = 16;
+std::size_t NextBatchFrames(std::size_t maxFrames, std::size_t targetBytes, std::size_t requested,
+                            std::size_t lastFrames, std::size_t lastTextBytes);
+
+// A slot keeps its buffers for the next batch up to this size; larger ones (after a batch of
+// long lines) are given back, so that memory does not stay at its peak in every slot.
+inline constexpr std::size_t KeptSlotBytes = 1024 * 1024;
+void ReleaseLargeBuffers(TBatchSlot& slot);
 
 // Called on a worker thread, for batches in any order and several at a time.
 using TProcessBatch = std::function<void(TBatchSlot&)>;

@@ -29,6 +29,13 @@ public:
         FUsed += text.size();
     }
     void Clear() { FUsed = 0; }
+    // Empties the buffer and gives its memory back when it holds more than `bytes`.
+    void Release(std::size_t bytes) {
+        FUsed = 0;
+        if (FData.size() > bytes) {
+            std::string().swap(FData);
+        }
+    }
     std::size_t Size() const { return FUsed; }
     std::string_view View() const { return std::string_view(FData.data(), FUsed); }
 

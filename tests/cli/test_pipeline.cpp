@@ -109,6 +109,26 @@ TEST(Pipeline, InputOrderAndBoundedBatchesForAnyThreadCount) {
     }
 }
 
+TEST(Pipeline, BatchesStartSmallAndHoldTheTargetBytes) {
+    struct TCase {
+        std::size_t Requested, LastFrames, LastBytes, Expected;
+    };
+    // At most 4096 frames, 256 KiB of text.
+    const TCase cases[] = {
+        {16, 16, 16 * 17, 32},         // short lines: twice as many each time...
+        {4096, 4096, 4096 * 17, 4096}, // ...up to the most
+        {16, 16, 16 * 65000, 4},       // long lines: what fills the target
+        {4, 4, 4 * 65000, 4},
+        {4096, 129, 8 << 20, 4},       // lines turn long: at once down
+        {16, 0, 0, 32},                // nothing read: no length known
+        {1, 1, 10 << 20, 1},           // never below one frame
+    };
+    for (const TCase& c : cases) {
+        EXPECT_EQ(NextBatchFrames(4096, 256 * 1024, c.Requested, c.LastFrames, c.LastBytes), c.Expected)
+            << c.Requested << " " << c.LastFrames << " " << c.LastBytes;
+    }
+}
+
 TEST(Pipeline, FaultsEndTheRunAfterWhatCameBefore) {
     for (const unsigned threads : {1U, 3U}) {
         SCOPED_TRACE(threads);
