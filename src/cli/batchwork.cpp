@@ -18,12 +18,13 @@ void TBatchWork::Process(TBatchSlot& slot) const {
     }
     const bool isSigned = FLayout->Params().Signed;
     const bool records = FMode == TRunMode::rmRecords;
+    TLineText lines;
     for (const TCaptureFrame& frame : batch.Frames) {
         const std::string_view input = FrameInput(batch, frame);
         const TDecodedRecord record = DecodeCaptureFrame(*FLayout, frame, input);
         slot.Summary.Add(record, isSigned);
         if (records) {
-            FFormatter->AppendRecord(slot.Output, frame, input, record);
+            FFormatter->AppendRecord(slot.Output, frame, input, record, &lines);
         }
     }
 }

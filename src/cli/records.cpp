@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace {
 
@@ -38,6 +40,15 @@ bool InputIsPlain(const TCaptureFrame& frame, const TDecodedRecord& record) {
            record.Fields.Outcome != TDecodeOutcome::doInvalidInput;
 }
 
+// Input that needs no quoting or escaping; the window's 16 digits with a copy of fixed size.
+char* WritePlainInput(char* p, std::string_view input) {
+    if (input.size() == 16) {
+        std::memcpy(p, input.data(), 16);
+        return p + 16;
+    }
+    return WriteText(p, input);
+}
+
 // The longest input a table row shows; longer inputs end in "...".
 constexpr std::size_t MaxTableInput = 64;
 
@@ -50,6 +61,44 @@ char* PadTo(char* p, std::size_t written, std::size_t width) {
 }
 
 } // namespace
+
+bool ParseWindowFrameHex(std::string_view text, TFrameBits& bits) {
+    if (text.size() != 16) {
+        return false;
+    }
+    // Eight characters at a time, each byte on its own (SWAR): the first character in the
+    // lowest byte. ge(n) marks the bytes of at least n, for bytes below 0x80.
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t high = 0x8080808080808080ULL;
+    auto half = [](const char* chars, std::uint64_t& value) {
+        std::uint64_t x = 0;
+        std::memcpy(&x, chars, 8);
+        if constexpr (std::endian::native == std::endian::big) {
+            x = __builtin_bswap64(x);
+        }
+        auto ge = [](std::uint64_t bytes, std::uint64_t n) { return ((bytes | high) - n * ones) & high; };
+        const std::uint64_t lower = x | 0x2020202020202020ULL; // 'A'-'F' as 'a'-'f'
+        const std::uint64_t digit = ge(x, '0') & ~ge(x, '9' + 1);
+        const std::uint64_t letter = ge(lower, 'a') & ~ge(lower, 'f' + 1);
+        if ((x & high) != 0 || (digit | letter) != high) {
+            return false;
+        }
+        // Digit values, a letter's low nibble plus 9; then nibbles, pairs and halves joined
+        // with the first character most significant.
+        std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0FULL) + 9 * (letter >> 7);
+        v = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFULL;
+        v = ((v << 8) | (v >> 16)) & 0x0000FFFF0000FFFFULL;
+        value = ((v << 16) | (v >> 32)) & 0xFFFFFFFFULL;
+        return true;
+    };
+    std::uint64_t first = 0;
+    std::uint64_t second = 0;
+    if (!half(text.data(), first) || !half(text.data() + 8, second)) {
+        return false;
+    }
+    bits = FrameBitsFromWord(first << 32 | second);
+    return true;
+}
 
 std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& frame) {
     const std::size_t size = batch.Text.size();
@@ -65,7 +114,7 @@ TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFram
     switch (frame.Kind) {
     case TCaptureKind::ckHex: {
         TFrameBits bits;
-        if (ParseFrameHex(input, bits)) {
+        if (ParseWindowFrameHex(input, bits) || ParseFrameHex(input, bits)) {
             record.Fields = DecodeFrameBits(layout, bits);
         } else {
             record.Fields.Outcome = TDecodeOutcome::doInvalidInput;
@@ -135,7 +184,7 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
         }
     }
     // Everything but the input: the numbers, the names and flags, the unit, the separators.
-    FFixedBytes = 32 * MaxNumberChars + FUnitText.size() + 256;
+    FFixedBytes = 32 * MaxNumberChars + FUnitText.size() + 2 * TShortText::Room + 256;
     for (const TColumn& column : FColumns) {
         FFixedBytes += column.Width + 2;
     }
@@ -149,29 +198,32 @@ void TRecordFormatter::SetSourceWidth(std::size_t width) {
 }
 
 void TRecordFormatter::SetSourceName(std::string_view name) {
-    FSourceSuffix.clear();
+    std::string prefix;
+    std::string suffix;
     switch (FFormat) {
     case TOutputFormat::ofCsv:
         if (CsvNeedsQuotes(name)) {
             // The whole field "name:line" in quotes: the quoted name without its closing quote.
-            FSourcePrefix = CsvField(name);
-            FSourcePrefix.pop_back();
-            FSourceSuffix.assign(1, '"');
+            prefix = CsvField(name);
+            prefix.pop_back();
+            suffix.assign(1, '"');
         } else {
-            FSourcePrefix.assign(name);
+            prefix.assign(name);
         }
         break;
     case TOutputFormat::ofJsonl:
-        FSourcePrefix = "{\"source\":\"";
-        FSourcePrefix += JsonEscaped(name);
-        FSourceSuffix = "\",\"input\":\"";
+        prefix = "{\"source\":\"";
+        prefix += JsonEscaped(name);
+        suffix = "\",\"input\":\"";
         break;
     case TOutputFormat::ofTable:
-        FSourcePrefix = TableText(name);
+        prefix = TableText(name);
         break;
     }
-    FSourcePrefix += ':';
-    FSourcePrefixWidth = TableTextWidth(FSourcePrefix);
+    prefix += ':';
+    FSourcePrefix.Assign(prefix);
+    FSourceSuffix.Assign(suffix);
+    FSourcePrefixWidth = TableTextWidth(prefix);
 }
 
 std::string TRecordFormatter::Header() const {
@@ -222,14 +274,23 @@ char* TRecordFormatter::WriteCount(char* p, std::uint64_t value) const {
     return FLayout.Signed ? WriteSigned(p, AsSigned(value)) : WriteUnsigned(p, value);
 }
 
+template <std::size_t N>
 char* TRecordFormatter::WritePositionAndCount(char* p, const TFrameFields& f,
-                                              std::string_view between) const {
+                                              const char (&between)[N]) const {
     char* position = p;
     p = WritePosition(p, f.Position);
-    const std::string_view positionText(position, static_cast<std::size_t>(p - position));
-    p = WriteText(p, between);
-    // Without multi-turn bits the count is the position, signed or not alike: copy its text.
-    return FLayout.MultiTurnBits == 0 ? WriteText(p, positionText) : WriteCount(p, f.Count);
+    const std::size_t size = static_cast<std::size_t>(p - position);
+    std::memcpy(p, between, N - 1);
+    p += N - 1;
+    if (FLayout.MultiTurnBits != 0) {
+        return WriteCount(p, f.Count);
+    }
+    // Without multi-turn bits the count is the position, signed or not alike: copy its text,
+    // through a fixed-size copy of the longest number (the buffer has room to spare).
+    char text[MaxNumberChars];
+    std::memcpy(text, position, MaxNumberChars);
+    std::memcpy(p, text, MaxNumberChars);
+    return p + size;
 }
 
 char* TRecordFormatter::WriteScaled(char* p, std::uint64_t count) const {
@@ -238,23 +299,45 @@ char* TRecordFormatter::WriteScaled(char* p, std::uint64_t count) const {
                                              : WriteShortestDouble(p, scaled);
 }
 
+char* TLineText::Write(char* p, std::uint64_t line) {
+    if (FSize > 0 && line == FLine + 1) {
+        std::size_t i = FSize;
+        while (i > 0 && FDigits[i - 1] == '9') {
+            FDigits[--i] = '0';
+        }
+        if (i == 0) { // 99 + 1: one more digit
+            std::memmove(FDigits.data() + 1, FDigits.data(), FSize++);
+            FDigits[0] = '1';
+        } else {
+            ++FDigits[i - 1];
+        }
+    } else {
+        FSize = static_cast<std::size_t>(WriteUnsigned(FDigits.data(), line) - FDigits.data());
+    }
+    FLine = line;
+    std::memcpy(p, FDigits.data(), 24); // the digits, with a copy of fixed size
+    return p + FSize;
+}
+
 void TRecordFormatter::AppendRecord(TOutBuffer& out, const TCaptureFrame& frame,
-                                    std::string_view input, const TDecodedRecord& record) const {
+                                    std::string_view input, const TDecodedRecord& record,
+                                    TLineText* lines) const {
     switch (FFormat) {
-    case TOutputFormat::ofCsv: AppendCsv(out, frame, input, record); break;
-    case TOutputFormat::ofJsonl: AppendJson(out, frame, input, record); break;
-    case TOutputFormat::ofTable: AppendTable(out, frame, input, record); break;
+    case TOutputFormat::ofCsv: AppendCsv(out, frame, input, record, lines); break;
+    case TOutputFormat::ofJsonl: AppendJson(out, frame, input, record, lines); break;
+    case TOutputFormat::ofTable: AppendTable(out, frame, input, record, lines); break;
     }
 }
 
 void TRecordFormatter::AppendCsv(TOutBuffer& out, const TCaptureFrame& frame,
-                                 std::string_view input, const TDecodedRecord& record) const {
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.size() + MaxEscapedSize(input.size()));
-    p = WriteText(p, FSourcePrefix);
-    p = WriteUnsigned(p, frame.Line);
-    p = WriteText(p, FSourceSuffix);
+                                 std::string_view input, const TDecodedRecord& record,
+                                 TLineText* lines) const {
+    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(input.size()));
+    p = FSourcePrefix.Write(p);
+    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
+    p = FSourceSuffix.Write(p);
     *p++ = ',';
-    p = InputIsPlain(frame, record) ? WriteText(p, input) : WriteCsvField(p, input);
+    p = InputIsPlain(frame, record) ? WritePlainInput(p, input) : WriteCsvField(p, input);
     const TFrameFields& f = record.Fields;
     if (f.Outcome != TDecodeOutcome::doDecoded) {
         p = WriteText(p, f.Outcome == TDecodeOutcome::doNoStartBit ? ",no_start_bit,,,,,,,,,,"
@@ -297,12 +380,13 @@ void TRecordFormatter::AppendCsv(TOutBuffer& out, const TCaptureFrame& frame,
 }
 
 void TRecordFormatter::AppendJson(TOutBuffer& out, const TCaptureFrame& frame,
-                                  std::string_view input, const TDecodedRecord& record) const {
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.size() + MaxEscapedSize(input.size()));
-    p = WriteText(p, FSourcePrefix); // {"source":"name:
-    p = WriteUnsigned(p, frame.Line);
-    p = WriteText(p, FSourceSuffix); // ","input":"
-    p = InputIsPlain(frame, record) ? WriteText(p, input) : WriteJsonEscaped(p, input);
+                                  std::string_view input, const TDecodedRecord& record,
+                                  TLineText* lines) const {
+    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(input.size()));
+    p = FSourcePrefix.Write(p); // {"source":"name:
+    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
+    p = FSourceSuffix.Write(p); // ","input":"
+    p = InputIsPlain(frame, record) ? WritePlainInput(p, input) : WriteJsonEscaped(p, input);
     const TFrameFields& f = record.Fields;
     if (f.Outcome != TDecodeOutcome::doDecoded) {
         p = WriteText(p, f.Outcome == TDecodeOutcome::doNoStartBit
@@ -349,10 +433,11 @@ void TRecordFormatter::AppendJson(TOutBuffer& out, const TCaptureFrame& frame,
 }
 
 void TRecordFormatter::AppendTable(TOutBuffer& out, const TCaptureFrame& frame,
-                                   std::string_view input, const TDecodedRecord& record) const {
+                                   std::string_view input, const TDecodedRecord& record,
+                                   TLineText* lines) const {
     const bool longInput = input.size() > MaxTableInput;
     const std::string_view shown = longInput ? input.substr(0, MaxTableInput - 4) : input;
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.size() + MaxEscapedSize(shown.size()));
+    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(shown.size()));
     const TFrameFields& f = record.Fields;
     const bool decoded = f.Outcome == TDecodeOutcome::doDecoded;
 
@@ -384,9 +469,9 @@ void TRecordFormatter::AppendTable(TOutBuffer& out, const TCaptureFrame& frame,
     };
 
     char* start = p;
-    p = WriteText(p, FSourcePrefix);
+    p = FSourcePrefix.Write(p);
     const char* digits = p;
-    p = WriteUnsigned(p, frame.Line);
+    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
     endCell(start, FSourcePrefixWidth + static_cast<std::size_t>(p - digits));
 
     start = p;

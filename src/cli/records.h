@@ -10,6 +10,7 @@
 #include "framelayout.h"
 #include "textout.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,12 @@ struct TDecodedRecord {
     bool HasAck = true;
 };
 
+// The usual frame of the window, exactly 16 hexadecimal digits, read in one pass: the bits
+// ParseFrameHex gives for it (16 digits never hold more than 16 significant ones: the
+// 64-bit frame word). False, leaving `bits` unspecified, for any other text, which then
+// goes to ParseFrameHex.
+bool ParseWindowFrameHex(std::string_view text, TFrameBits& bits);
+
 // The frame's input text; empty when the reader's offsets lie outside the batch's text.
 std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& frame);
 TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFrame& frame,
@@ -40,6 +47,18 @@ TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFram
 
 // The combined count as a signed or unsigned number, as the layout reads it.
 double CountAsDouble(const TFrameLayoutParams& layout, std::uint64_t count);
+
+// The line numbers of consecutive records as text: a record's line is mostly the last one
+// plus one, written by counting up the last one's digits instead of dividing by ten.
+class TLineText {
+public:
+    char* Write(char* p, std::uint64_t line);
+
+private:
+    std::uint64_t FLine = 0;
+    std::size_t FSize = 0; // 0: no line written yet
+    std::array<char, 40> FDigits{};
+};
 
 class TRecordFormatter {
 public:
@@ -55,9 +74,10 @@ public:
     // as given, "-" for standard input). Not while records are being written.
     void SetSourceName(std::string_view name);
 
-    // Appends the record of `frame` (of a batch whose text holds `input`) to `out`.
+    // Appends the record of `frame` (of a batch whose text holds `input`) to `out`; `lines`
+    // (one for each run of records written in order) writes the line numbers faster.
     void AppendRecord(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
-                      const TDecodedRecord& record) const;
+                      const TDecodedRecord& record, TLineText* lines = nullptr) const;
 
 private:
     struct TColumn {
@@ -67,25 +87,26 @@ private:
     };
 
     void AppendCsv(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
-                   const TDecodedRecord& record) const;
+                   const TDecodedRecord& record, TLineText* lines) const;
     void AppendJson(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
-                    const TDecodedRecord& record) const;
+                    const TDecodedRecord& record, TLineText* lines) const;
     void AppendTable(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
-                     const TDecodedRecord& record) const;
+                     const TDecodedRecord& record, TLineText* lines) const;
     char* WriteScaled(char* p, std::uint64_t count) const;
     char* WriteMultiTurn(char* p, std::uint64_t value) const;
     char* WritePosition(char* p, std::uint64_t value) const;
     char* WriteCount(char* p, std::uint64_t value) const;
     // The position, `between`, then the count.
-    char* WritePositionAndCount(char* p, const TFrameFields& f, std::string_view between) const;
+    template <std::size_t N>
+    char* WritePositionAndCount(char* p, const TFrameFields& f, const char (&between)[N]) const;
 
     TOutputFormat FFormat;
     TFrameLayoutParams FLayout;
     TScale FScale;
     int FCrcDigits = 2;
     std::string FUnitText;     // the unit as the format writes it
-    std::string FSourcePrefix; // the name, ':' and what the format puts before the name
-    std::string FSourceSuffix; // what the format puts after the line number
+    TShortText FSourcePrefix; // the name, ':' and what the format puts before the name
+    TShortText FSourceSuffix; // what the format puts after the line number
     std::size_t FSourcePrefixWidth = 0; // characters of FSourcePrefix in a table
     std::size_t FFixedBytes = 0; // most bytes of a record apart from its input
     std::vector<TColumn> FColumns; // table only

@@ -303,6 +303,14 @@ TEST(Records, NumbersAreWrittenAsToCharsWritesThem) {
     for (int i = 0; i < 10000; ++i) {
         values.push_back(random() >> (random() % 64));
     }
+    // Line numbers counted up, jumping now and then, across every carry up to 10^6.
+    TLineText lines;
+    std::uint64_t line = 0;
+    for (int i = 0; i < 1100000; ++i) {
+        line += i % 1000 == 999 ? 1 + random() % 5 : 1;
+        char text[64];
+        ASSERT_EQ(std::string(text, lines.Write(text, line)), std::to_string(line));
+    }
     for (const std::uint64_t value : values) {
         char mine[MaxNumberChars];
         char theirs[MaxNumberChars];
@@ -311,6 +319,32 @@ TEST(Records, NumbersAreWrittenAsToCharsWritesThem) {
         const auto negative = static_cast<std::int64_t>(value);
         EXPECT_EQ(std::string(mine, WriteSigned(mine, negative)),
                   std::string(theirs, std::to_chars(theirs, theirs + MaxNumberChars, negative).ptr));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Records, TheWindowFramePathReadsAsParseFrameHex) {
+    std::mt19937_64 random(16);
+    // Hexadecimal digits first; then the bytes next to their ranges, and bytes above 0x7F.
+    const std::string alphabet = "0123456789ABCDEFabcdef0000FFFFgGxX z/:@`\x7F\x80\xC0\xFF";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text(i % 50 == 0 ? random() % 40 : 16, '0');
+        for (char& c : text) {
+            c = alphabet[random() % (i % 3 == 0 ? alphabet.size() : 22)];
+        }
+        TFrameBits fast;
+        TFrameBits core;
+        const bool coreOk = ParseFrameHex(text, core);
+        if (ParseWindowFrameHex(text, fast)) {
+            ASSERT_TRUE(coreOk) << text;
+            EXPECT_EQ(fast.Words, core.Words) << text;
+            EXPECT_EQ(fast.Length, core.Length) << text;
+        } else {
+            EXPECT_TRUE(text.size() != 16 || !coreOk) << text;
+        }
     }
 }
 
