@@ -16,17 +16,24 @@ void TBatchWork::Process(TBatchSlot& slot) const {
         slot.Summary.Frames = batch.Frames.size();
         return;
     }
-    const bool isSigned = FLayout->Params().Signed;
-    const bool records = FMode == TRunMode::rmRecords;
+    if (FMode == TRunMode::rmSummary) {
+        const bool isSigned = FLayout->Params().Signed;
+        for (const TCaptureFrame& frame : batch.Frames) {
+            slot.Summary.Add(DecodeCaptureFrame(*FLayout, frame, FrameInput(batch, frame)), isSigned);
+        }
+        return;
+    }
+    // Records: the exit status needs only the frames and those with a good CRC.
     TLineText lines;
+    std::uint64_t good = 0;
     for (const TCaptureFrame& frame : batch.Frames) {
         const std::string_view input = FrameInput(batch, frame);
         const TDecodedRecord record = DecodeCaptureFrame(*FLayout, frame, input);
-        slot.Summary.Add(record, isSigned);
-        if (records) {
-            FFormatter->AppendRecord(slot.Output, frame, input, record, &lines);
-        }
+        good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
+        FFormatter->AppendRecord(slot.Output, frame, input, record, &lines);
     }
+    slot.Summary.Frames = batch.Frames.size();
+    slot.Summary.CrcOk = good;
 }
 
 void TRunTotals::Add(const TBatchSlot& slot, bool newInput) {

@@ -17,8 +17,9 @@ public:
     TBatchWork(TRunMode mode, const TFrameLayout* layout, const TRecordFormatter* formatter,
                const TScanner* scanner);
 
-    // Decodes the batch's frames into its summary and, for records, its output text; for
-    // --scan counts them under every candidate layout.
+    // Decodes the batch's frames: for --summary into its summary; for records into its
+    // output text, counting only the frames and those with a good CRC (all the exit status
+    // needs); for --scan counts them under every candidate layout.
     void Process(TBatchSlot& slot) const;
 
 private:

@@ -110,27 +110,18 @@ std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& fra
 
 TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFrame& frame,
                                   std::string_view input) {
-    TDecodedRecord record;
-    switch (frame.Kind) {
-    case TCaptureKind::ckHex: {
+    // Each return builds the record in place, without copying the fields once more.
+    if (frame.Kind == TCaptureKind::ckHex) {
         TFrameBits bits;
         if (ParseWindowFrameHex(input, bits) || ParseFrameHex(input, bits)) {
-            record.Fields = DecodeFrameBits(layout, bits);
-        } else {
-            record.Fields.Outcome = TDecodeOutcome::doInvalidInput;
+            return TDecodedRecord{DecodeFrameBits(layout, bits), true};
         }
-        break;
+    } else if (frame.Kind == TCaptureKind::ckBissFields) {
+        return TDecodedRecord{DecodeFrameData(layout, frame.Data), false};
     }
-    case TCaptureKind::ckBissFields:
-        record.Fields = DecodeFrameData(layout, frame.Data);
-        record.HasAck = false;
-        break;
-    case TCaptureKind::ckInvalid:
-    default:
-        record.Fields.Outcome = TDecodeOutcome::doInvalidInput;
-        break;
-    }
-    return record;
+    TFrameFields invalid;
+    invalid.Outcome = TDecodeOutcome::doInvalidInput;
+    return TDecodedRecord{invalid, true};
 }
 
 double CountAsDouble(const TFrameLayoutParams& layout, std::uint64_t count) {
