@@ -131,7 +131,13 @@ int RunProgram(const std::vector<std::string>& args) {
             settings.BatchFrames = BatchFramesFor(*file);
             const bool newInput = i > 0;
             try {
-                const auto reader = OpenCaptureReader(*file, options.Reader);
+                // Frames typed at a terminal are hexadecimal text: recognising the format
+                // would wait for many lines before the first record.
+                TReaderOptions readerOptions = options.Reader;
+                if (readerOptions.Format == TInputFormat::ifAuto && file->IsTerminal()) {
+                    readerOptions.Format = TInputFormat::ifHex;
+                }
+                const auto reader = OpenCaptureReader(*file, readerOptions);
                 if (!headerWritten) {
                     WriteOutput(formatter->Header());
                     headerWritten = true;
