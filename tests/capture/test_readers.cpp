@@ -2,8 +2,12 @@
 // through sources that return 1, 2, 3, 7 bytes or everything per read, in batches of 1, 3 and
 // 1000 frames; every way must give the same frames.
 #include "capturetest.h"
+#include "frametext.h"
+#include "linereader.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include <string>
 #include <vector>
@@ -88,6 +92,34 @@ TEST(HexReader, TurnsOverlongLinesIntoInvalidFramesAndSkipsLongCommentsAndBlanks
                "C0\n" + longText + "\n" + longComment + "\n" + longBlank + "\nD1\n",
                {Hex(1, "C0"), Invalid(2, std::string(64, 'A') + "..."), Hex(5, "D1")}}},
              false);
+}
+
+TEST(HexReader, CleansEveryLineAsTheCoreCleansIt) {
+    // Lines mostly of letters and digits, some with any other byte: whatever path the reader
+    // takes for a line, its frame is what CleanFrameText makes of it.
+    std::mt19937 random(1234);
+    const std::string common = "0123456789ABCDEFabcdefxXgz";
+    std::string input;
+    std::vector<TReadFrame> expected;
+    for (std::uint64_t line = 1; line <= 20000; ++line) {
+        std::string text;
+        const std::size_t length = random() % 70;
+        for (std::size_t i = 0; i < length; ++i) {
+            char c = common[random() % common.size()];
+            if (random() % 40 == 0) {
+                do {
+                    c = static_cast<char>(1 + random() % 255);
+                } while (c == '\n' || c == '\r');
+            }
+            text += c;
+        }
+        input += text + "\n";
+        const std::string_view trimmed = TrimBlanks(text);
+        if (!trimmed.empty() && trimmed.front() != '#') {
+            expected.push_back(Hex(line, CleanFrameText(text)));
+        }
+    }
+    EXPECT_EQ(ReadCapture(input, Options(Hex_)).Frames, expected);
 }
 
 TEST(CsvReader, ReadsTheChosenColumnOfEveryRecord) {

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define CORVANE_CAPTURE_SSE2 1
+#endif
+
 namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
@@ -26,9 +31,31 @@ std::size_t TPrefixedSource::Read(char* buffer, std::size_t capacity) {
 
 TLineReader::TLineReader(TByteSource& source, bool skipBom, std::size_t blockBytes)
     : FSource(source), FBlockBytes(std::max<std::size_t>(blockBytes, 1)),
-      // A line of MaxLineBytes, its CR LF, and a block to read after it.
-      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity]),
-      FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FSkipBom(skipBom) {}
+      // A line of MaxLineBytes, its CR LF, and a block to read after it; then the padding
+      // that NewlineMask may read.
+      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity + MaskBytes]()),
+      FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FMaskAt(FBuffer.get()),
+      FSkipBom(skipBom) {}
+
+std::uint64_t TLineReader::NewlineMask(const char* p, std::size_t available) {
+    std::uint64_t mask = 0;
+#ifdef CORVANE_CAPTURE_SSE2
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+        mask |= std::uint64_t{bits} << (16 * i);
+    }
+#else
+    for (std::size_t i = 0; i < MaskBytes; ++i) {
+        mask |= std::uint64_t{p[i] == '\n'} << i;
+    }
+#endif
+    if (available < MaskBytes) {
+        mask &= (std::uint64_t{1} << available) - 1;
+    }
+    return mask;
+}
 
 void TLineReader::Fill() {
     char* const buffer = FBuffer.get();
@@ -80,6 +107,7 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
                 piece.Last = true;
                 FInLine = false;
                 FBegin = FScan = newline + 1;
+                RestartMask();
                 return true;
             }
             FScan = FEnd;
@@ -100,6 +128,7 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
             piece.Last = true;
             FInLine = false;
             FBegin = FScan = FEnd;
+            RestartMask();
             return true;
         }
         // A CR at the end may be the start of the line end: keep it for the next piece.
@@ -112,6 +141,7 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
             FInLine = true;
             FBegin += whole;
             FScan = FEnd;
+            RestartMask();
             return true;
         }
         Fill();
