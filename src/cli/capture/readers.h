@@ -26,6 +26,11 @@ std::unique_ptr<TCaptureReader> MakeSigrokReader(std::unique_ptr<TByteSource> so
 std::unique_ptr<TCaptureReader> MakeBinaryReader(std::unique_ptr<TByteSource> source,
                                                  const TReaderOptions& options);
 
+// How much of an input its format is recognised from: this many non-blank lines (after a
+// byte order mark), at most this many bytes.
+inline constexpr std::size_t DetectSampleLines = 16;
+inline constexpr std::size_t DetectSampleBytes = 64 * 1024;
+
 // The format of the sample at the start of an input (see capture.h); throws TInputError when
 // nothing fits. `complete` tells that the sample is the whole input.
 TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options);
