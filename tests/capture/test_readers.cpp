@@ -158,10 +158,10 @@ TEST(SaleaeTableReader, ReadsSpansRowsAndCuts) {
          header + "\"SPI\",\"result\",0.2,0.1,0x00,0xC004\n\"SPI\",\"result\",0.3,0.1,0x00,0xC9\n",
          {Hex(2, "C004"), Hex(3, "C9")}},
         {"other analyzers and other SPI analyzers are ignored", Options(Table_),
-         header + "\"SPI\",\"enable\",0.1,0.0,,\n\"I2C\",\"start\",0.1,0.0,,\n"
+         header + "\"I2S\",\"error\",0.0,0.0,,\n\"SPI\",\"enable\",0.1,0.0,,\n\"I2C\",\"start\",0.1,0.0,,\n"
                   "\"SPI 2\",\"result\",0.2,0.1,0x00,0xEE\n\"SPI\",\"result\",0.2,0.1,0x00,0xC0\n"
                   "\"SPI\",\"disable\",0.4,0.0,,\n",
-         {Hex(2, "C0")}},
+         {Hex(3, "C0")}},
         {"decimal and binary values", Options(Table_),
          header + "SPI,result,0.2,0.1,0,192 4\nSPI,result,0.3,0.1,0,0b11000000\nSPI,result,0.3,0.1,0,0b101\n",
          {Hex(2, "C004"), Hex(3, "C0"), Hex(4, "05")}},

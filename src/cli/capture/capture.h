@@ -144,8 +144,9 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 //   in an unquoted field opens a quoted section, as RFC 4180 reads it.
 // saleae-table (a data-table export: name,type,start_time[,duration],...,"mosi","miso"):
 //   rows of type enable, result, disable and error belong to the SPI analyzer; the analyzer
-//   is the `name` of the first such row, and rows of other names or other types (other
-//   analyzers) are ignored. The values of the data column from an enable row to the next
+//   is the `name` of the first enable, disable or result row (error rows before it are taken
+//   for another analyzer's, as I2S writes them too), and rows of other names or other types
+//   (other analyzers) are ignored. The values of the data column from an enable row to the next
 //   disable row are one frame, in order, its Line the enable row's. A new enable before the
 //   disable ends the open frame first; a frame still open at the end of the input is
 //   delivered as it is. An enable/disable pair without any result row is no frame.
@@ -202,8 +203,8 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 // The most bytes --frame-bytes may ask for: a frame's text must fit in MaxLineBytes.
 inline constexpr std::uint32_t MaxFrameBytes = MaxLineBytes / 2;
 
-// A batch ends early, before maxFrames, once its text holds this many bytes, so that a
-// batch's memory stays bounded whatever the frames' lengths.
+// A call of ReadBatch ends early, before maxFrames, once it has appended this many bytes of
+// text, so that a batch's memory stays bounded whatever the frames' lengths.
 inline constexpr std::size_t MaxBatchTextBytes = 8 * 1024 * 1024;
 
 // An input held in memory, handed out in pieces of at most `pieceBytes` bytes per Read (all

@@ -11,10 +11,11 @@ class TQueuedReader : public TCaptureReader {
 public:
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
-        const std::size_t limit = before + maxFrames;
+        const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
+        const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         for (;;) {
-            FQueue.MoveTo(batch, limit);
-            const bool full = batch.Frames.size() >= limit || batch.Text.size() >= MaxBatchTextBytes;
+            FQueue.MoveTo(batch, limit, textLimit);
+            const bool full = batch.Frames.size() >= limit || batch.Text.size() >= textLimit;
             if (full || FEnded) {
                 break;
             }
@@ -93,7 +94,7 @@ protected:
         case TValueRead::vrNotNumber:
             throw NotNumberError(FRecord.Line, value);
         case TValueRead::vrTooWide:
-            throw TInputError(FRecord.Line, "the decimal value \"" + std::string(TrimBlanks(value)) +
+            throw TInputError(FRecord.Line, "the decimal value \"" + std::string(LongTextStart(TrimBlanks(value))) +
                                                 "\" is wider than a byte and its width is not written; "
                                                 "export it again in hexadecimal");
         }
@@ -151,16 +152,20 @@ protected:
             return true;
         }
         const std::string_view type = TrimBlanks(FRecord.Fields[FType]);
-        const bool spi = type == "enable" || type == "disable" || type == "result" || type == "error";
-        if (!spi) {
+        // enable, disable and result are the SPI analyzer's own; error is also I2S's.
+        const bool spiOnly = type == "enable" || type == "disable" || type == "result";
+        if (!spiOnly && type != "error") {
             return true; // another analyzer's row
         }
         const std::string_view name = TrimBlanks(FRecord.Fields[FName]);
         if (!FHaveAnalyzer) {
+            if (!spiOnly) {
+                return true; // not known to be the SPI analyzer's yet
+            }
             FAnalyzer.assign(name);
             FHaveAnalyzer = true;
         } else if (name != FAnalyzer) {
-            return true; // another SPI analyzer
+            return true; // another analyzer's
         }
         if (type == "enable") {
             FAssembler.Open(FRecord.Line);

@@ -33,9 +33,13 @@ TLineReader::TLineReader(TByteSource& source, bool skipBom, std::size_t blockByt
     : FSource(source), FBlockBytes(std::max<std::size_t>(blockBytes, 1)),
       // A line of MaxLineBytes, its CR LF, and a block to read after it; then the padding
       // that NewlineMask may read.
-      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity + MaskBytes]()),
+      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity + MaskBytes]),
       FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FMaskAt(FBuffer.get()),
-      FSkipBom(skipBom) {}
+      FSkipBom(skipBom) {
+    // Only what NewlineMask reads beyond the bytes read is cleared, here and after each read:
+    // the rest of the buffer is never touched before it is filled.
+    std::memset(FEnd, 0, MaskBytes);
+}
 
 std::uint64_t TLineReader::NewlineMask(const char* p, std::size_t available) {
     std::uint64_t mask = 0;
@@ -77,6 +81,7 @@ void TLineReader::Fill() {
         FEof = true;
     }
     FEnd += std::min(n, room);
+    std::memset(FEnd, 0, MaskBytes);
 }
 
 bool TLineReader::NextSlow(TLinePiece& piece) {

@@ -56,8 +56,8 @@ public:
     void Push(std::uint64_t line, TCaptureKind kind, std::string_view input, const TFrameData& data = {});
     void PushLong(std::uint64_t line, std::string_view start);
     bool Empty() const { return FHead == FFrames.size(); }
-    // Moves frames into `batch` until it holds `limit` frames or its text is full.
-    void MoveTo(TCaptureBatch& batch, std::size_t limit);
+    // Moves frames into `batch` until it holds `limit` frames or `textLimit` bytes of text.
+    void MoveTo(TCaptureBatch& batch, std::size_t limit, std::size_t textLimit);
 
 private:
     std::vector<TCaptureFrame> FFrames;

@@ -112,8 +112,8 @@ protected:
         : FSource(std::move(source)), FLines(*FSource) {}
 
     // True while `batch` can take another frame.
-    static bool HasRoom(const TCaptureBatch& batch, std::size_t limit) {
-        return batch.Frames.size() < limit && batch.Text.size() < MaxBatchTextBytes;
+    static bool HasRoom(const TCaptureBatch& batch, std::size_t limit, std::size_t textLimit) {
+        return batch.Frames.size() < limit && batch.Text.size() < textLimit;
     }
 
     std::unique_ptr<TByteSource> FSource;
@@ -129,11 +129,12 @@ public:
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
         const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
+        const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         {
             TBatchWriter& writer = FWriter;
             writer.Start(batch);
             TLinePiece piece;
-            while (writer.FrameCount() < limit && writer.TextSize() < MaxBatchTextBytes && FLines.Next(piece)) {
+            while (writer.FrameCount() < limit && writer.TextSize() < textLimit && FLines.Next(piece)) {
                 if (!piece.First || !piece.Last || piece.Text.size() > MaxLineBytes) {
                     ReadLongPiece(piece, writer);
                     continue;
@@ -261,8 +262,9 @@ public:
 
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
-        const std::size_t limit = before + maxFrames;
-        while (!FEnded && HasRoom(batch, limit)) {
+        const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
+        const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
+        while (!FEnded && HasRoom(batch, limit, textLimit)) {
             if (!FRecords.Next(FRecord)) {
                 FEnded = true;
                 break;
