@@ -100,23 +100,25 @@ protected:
         }
     }
 
-    // Reads the next record; an unreadable one goes to the assembler and is reported as
-    // handled (true with `usable` false). The exports write every column in every row, so a
-    // row with fewer fields than the header was cut or damaged.
-    bool NextRecord(bool& usable) {
+    // Reads the next record; an unreadable one goes to the assembler, a readable one to
+    // ReadFields. The exports write every column in every row, so a row with fewer fields
+    // than the header was cut or damaged.
+    bool ReadRow() final {
         if (!FRecords.Next(FRecord)) {
             return false;
         }
-        usable = false;
         if (FRecord.TooLong) {
             FAssembler.AddLongUnreadable(FRecord.Raw, FRecord.Line);
         } else if (FRecord.Unterminated || FRecord.Fields.size() < FHeaderNames.size()) {
             FAssembler.AddUnreadable(FRecord.Raw, FRecord.Line);
         } else {
-            usable = true;
+            ReadFields();
         }
         return true;
     }
+
+    // Reads FRecord, which has every column.
+    virtual void ReadFields() = 0;
 
     TCsvRecordReader FRecords;
     TCsvRecord FRecord;
@@ -143,29 +145,22 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeTable; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view type = TrimBlanks(FRecord.Fields[FType]);
         // enable, disable and result are the SPI analyzer's own; error is also I2S's.
         const bool spiOnly = type == "enable" || type == "disable" || type == "result";
         if (!spiOnly && type != "error") {
-            return true; // another analyzer's row
+            return; // another analyzer's row
         }
         const std::string_view name = TrimBlanks(FRecord.Fields[FName]);
         if (!FHaveAnalyzer) {
             if (!spiOnly) {
-                return true; // not known to be the SPI analyzer's yet
+                return; // not known to be the SPI analyzer's yet
             }
             FAnalyzer.assign(name);
             FHaveAnalyzer = true;
         } else if (name != FAnalyzer) {
-            return true; // another analyzer's
+            return; // another analyzer's
         }
         if (type == "enable") {
             FAssembler.Open(FRecord.Line);
@@ -176,7 +171,6 @@ protected:
         } else {
             AddValue(FRecord.Fields[FData]);
         }
-        return true;
     }
 
 private:
@@ -203,14 +197,7 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeSpi; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view packet = TrimBlanks(FRecord.Fields[FPacket]);
         if (packet.empty()) {
             // Not in a packet (no enable channel): a frame of its own, or part of the stream.
@@ -220,7 +207,6 @@ protected:
             FPacketId.assign(packet);
         }
         AddValue(FRecord.Fields[FData]);
-        return true;
     }
 
 private:
@@ -246,14 +232,7 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeBiss; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view value = TrimBlanks(FRecord.Fields[FValue]);
         const std::string_view status = TrimBlanks(FRecord.Fields[FStatus]);
         const std::string_view crc = TrimBlanks(FRecord.Fields[FCrc]);
@@ -272,7 +251,6 @@ protected:
         ok = ReadField(crc, number, 0xFFFF) && ok;
         data.Crc = static_cast<std::uint16_t>(number);
         FQueue.Push(FRecord.Line, ok ? TCaptureKind::ckBissFields : TCaptureKind::ckInvalid, FInput, data);
-        return true;
     }
 
 private:

@@ -102,17 +102,7 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
             const char* const newline =
                 static_cast<const char*>(std::memchr(FScan, '\n', static_cast<std::size_t>(FEnd - FScan)));
             if (newline != nullptr) {
-                std::size_t size = static_cast<std::size_t>(newline - FBegin);
-                if (size > 0 && newline[-1] == '\r') {
-                    --size;
-                }
-                piece.Text = std::string_view(FBegin, size);
-                piece.Line = FInLine ? FLine : ++FLine;
-                piece.First = !FInLine;
-                piece.Last = true;
-                FInLine = false;
-                FBegin = FScan = newline + 1;
-                RestartMask();
+                HandOut(piece, newline, true, newline + 1);
                 return true;
             }
             FScan = FEnd;
@@ -123,34 +113,32 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
                 return false;
             }
             // The last line, without a line end (or the last piece of a long one).
-            std::size_t size = pending;
-            if (size > 0 && FBegin[size - 1] == '\r') {
-                --size;
-            }
-            piece.Text = std::string_view(FBegin, size);
-            piece.Line = FInLine ? FLine : ++FLine;
-            piece.First = !FInLine;
-            piece.Last = true;
-            FInLine = false;
-            FBegin = FScan = FEnd;
-            RestartMask();
+            HandOut(piece, FEnd, true, FEnd);
             return true;
         }
         // A CR at the end may be the start of the line end: keep it for the next piece.
         const std::size_t whole = pending > 0 && FEnd[-1] == '\r' ? pending - 1 : pending;
         if (whole > MaxLineBytes) {
-            piece.Text = std::string_view(FBegin, whole);
-            piece.Line = FInLine ? FLine : ++FLine;
-            piece.First = !FInLine;
-            piece.Last = false;
-            FInLine = true;
-            FBegin += whole;
-            FScan = FEnd;
-            RestartMask();
+            HandOut(piece, FBegin + whole, false, FBegin + whole);
             return true;
         }
         Fill();
     }
+}
+
+void TLineReader::HandOut(TLinePiece& piece, const char* end, bool last, const char* next) {
+    std::size_t size = static_cast<std::size_t>(end - FBegin);
+    if (last && size > 0 && end[-1] == '\r') {
+        --size;
+    }
+    piece.Text = std::string_view(FBegin, size);
+    piece.Line = FInLine ? FLine : ++FLine;
+    piece.First = !FInLine;
+    piece.Last = last;
+    FInLine = !last;
+    FBegin = next;
+    FScan = std::max(FScan, next);
+    RestartMask();
 }
 
 std::string_view TrimBlanks(std::string_view text) {

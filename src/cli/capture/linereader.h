@@ -103,6 +103,9 @@ private:
 
     bool NextSlow(TLinePiece& piece);
     void Fill();
+    // Hands out the bytes from FBegin to `end` as a piece, the last of its line when `last`
+    // (without a CR before its end), and goes on reading at `next`.
+    void HandOut(TLinePiece& piece, const char* end, bool last, const char* next);
 
     TByteSource& FSource;
     std::size_t FBlockBytes;
