@@ -124,28 +124,6 @@ TEST(LineReader, HandsOutOverlongLinesInPiecesAndKeepsTheirNumbers) {
     }
 }
 
-TEST(LineReader, ReportsReadFaults) {
-    class TFailingSource final : public TByteSource {
-    public:
-        std::size_t Read(char* buffer, std::size_t) override {
-            if (FCalls++ == 0) {
-                buffer[0] = 'a';
-                buffer[1] = 'b';
-                buffer[2] = '\n';
-                return 3;
-            }
-            throw TInputError(0, "read failed");
-        }
-        int FCalls = 0;
-    };
-    TFailingSource source;
-    TLineReader reader(source);
-    TLinePiece piece;
-    ASSERT_TRUE(reader.Next(piece));
-    EXPECT_EQ(piece.Text, "ab");
-    EXPECT_THROW(reader.Next(piece), TInputError);
-}
-
 struct TRecord {
     std::uint64_t Line;
     std::vector<std::string> Fields;
@@ -219,19 +197,6 @@ TEST(CsvRecords, MarkOverlongRecordsAndFindTheirEnd) {
     ASSERT_EQ(records.size(), 2U);
     EXPECT_EQ(records[0], (TRecord{1, {"<too long>"}}));
     EXPECT_EQ(records[1], (TRecord{5002, {"next", "1"}}));
-}
-
-TEST(CsvRecords, DelimiterAndColumnsOfAHeader) {
-    EXPECT_EQ(DetectCsvDelimiter("a,b,c"), ',');
-    EXPECT_EQ(DetectCsvDelimiter("a\tb\tc"), '\t');
-    EXPECT_EQ(DetectCsvDelimiter("\"a,b\"\tc"), '\t'); // commas inside quotes do not count
-    EXPECT_EQ(DetectCsvDelimiter("miso"), ',');
-    const std::vector<std::string_view> header = {"Time [s]", " \"MISO\" ", "mosi"};
-    EXPECT_EQ(FindColumn(header, "miso"), 1);
-    EXPECT_EQ(FindColumn(header, "MOSI"), 2);
-    EXPECT_EQ(FindColumn(header, "time [s]"), 0);
-    EXPECT_EQ(FindColumn(header, "data"), -1);
-    EXPECT_EQ(ListColumns(header), "\"Time [s]\", \"MISO\", \"mosi\"");
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 // through sources that return 1, 2, 3, 7 bytes or everything per read, in batches of 1, 3 and
 // 1000 frames; every way must give the same frames.
 #include "capturetest.h"
+#include "frametext.h"
+#include "linereader.h"
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include <string>
 #include <vector>
@@ -90,13 +94,42 @@ TEST(HexReader, TurnsOverlongLinesIntoInvalidFramesAndSkipsLongCommentsAndBlanks
              false);
 }
 
+TEST(HexReader, CleansEveryLineAsTheCoreCleansIt) {
+    // Lines mostly of letters and digits, some with any other byte: whatever path the reader
+    // takes for a line, its frame is what CleanFrameText makes of it.
+    std::mt19937 random(1234);
+    const std::string common = "0123456789ABCDEFabcdefxXgz";
+    std::string input;
+    std::vector<TReadFrame> expected;
+    for (std::uint64_t line = 1; line <= 20000; ++line) {
+        std::string text;
+        const std::size_t length = random() % 70;
+        for (std::size_t i = 0; i < length; ++i) {
+            char c = common[random() % common.size()];
+            if (random() % 40 == 0) {
+                do {
+                    c = static_cast<char>(1 + random() % 255);
+                } while (c == '\n' || c == '\r');
+            }
+            text += c;
+        }
+        input += text + "\n";
+        const std::string_view trimmed = TrimBlanks(text);
+        if (!trimmed.empty() && trimmed.front() != '#') {
+            expected.push_back(Hex(line, CleanFrameText(text)));
+        }
+    }
+    EXPECT_EQ(ReadCapture(input, Options(Hex_)).Frames, expected);
+}
+
 TEST(CsvReader, ReadsTheChosenColumnOfEveryRecord) {
     RunCases({
         {"column by name, any case", Options(Csv_), "Time,MISO,mosi\n1,C0 04,00\n2,0xC9BA,00\n",
          {Hex(2, "C004"), Hex(3, "C9BA")}},
         {"a chosen column", Options(Csv_, "MoSi"), "Time,MISO,mosi\n1,C0,0A\n", {Hex(2, "0A")}},
         {"quoted header names", Options(Csv_), "\"time\",\"miso\"\n1,AB\n", {Hex(2, "AB")}},
-        {"TAB as delimiter", Options(Csv_), "a\tmiso\n1,2\tC0\n", {Hex(2, "C0")}},
+        {"TAB as delimiter, commas in quotes not counted", Options(Csv_), "\"a,b,c\"\tmiso\n1,2\tC0\n",
+         {Hex(2, "C0")}},
         {"a record over two lines keeps its first line", Options(Csv_),
          "note,miso\n\"a\nb\",C0\nx,D1\n", {Hex(2, "C0"), Hex(4, "D1")}},
         {"a short row is invalid as read, an empty field is an empty frame", Options(Csv_),
@@ -126,10 +159,10 @@ TEST(SaleaeTableReader, ReadsSpansRowsAndCuts) {
          header + "\"SPI\",\"result\",0.2,0.1,0x00,0xC004\n\"SPI\",\"result\",0.3,0.1,0x00,0xC9\n",
          {Hex(2, "C004"), Hex(3, "C9")}},
         {"other analyzers and other SPI analyzers are ignored", Options(Table_),
-         header + "\"SPI\",\"enable\",0.1,0.0,,\n\"I2C\",\"start\",0.1,0.0,,\n"
+         header + "\"I2S\",\"error\",0.0,0.0,,\n\"SPI\",\"enable\",0.1,0.0,,\n\"I2C\",\"start\",0.1,0.0,,\n"
                   "\"SPI 2\",\"result\",0.2,0.1,0x00,0xEE\n\"SPI\",\"result\",0.2,0.1,0x00,0xC0\n"
                   "\"SPI\",\"disable\",0.4,0.0,,\n",
-         {Hex(2, "C0")}},
+         {Hex(3, "C0")}},
         {"decimal and binary values", Options(Table_),
          header + "SPI,result,0.2,0.1,0,192 4\nSPI,result,0.3,0.1,0,0b11000000\nSPI,result,0.3,0.1,0,0b101\n",
          {Hex(2, "C004"), Hex(3, "C0"), Hex(4, "05")}},

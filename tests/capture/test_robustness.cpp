@@ -50,6 +50,21 @@ TEST(Recognition, FindsTheFormatFromTheFirstLines) {
     }
 }
 
+TEST(Recognition, LooksAtTheSameLinesWhateverTheReadSizes) {
+    // A control byte after the sampled lines, and a byte order mark line that is not text:
+    // whole reads get more of the input than one-byte reads, the verdict must not change.
+    std::string input = "\xEF\xBB\xBF\n";
+    for (int i = 0; i < 16; ++i) {
+        input += "C004C9BA71753000\n";
+    }
+    input += std::string("\x01\x02\n", 3);
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{17}, SIZE_MAX}) {
+        TMemoryByteSource source(input, piece);
+        EXPECT_EQ(OpenCaptureReader(source, Options(TInputFormat::ifAuto))->Format(), TInputFormat::ifHex)
+            << "piece " << piece;
+    }
+}
+
 TEST(Recognition, SaysWhatWasTriedWhenNothingFits) {
     struct TCase {
         std::string Input;

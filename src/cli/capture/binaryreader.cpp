@@ -25,9 +25,10 @@ public:
 
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
-        const std::size_t limit = before + maxFrames;
+        const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
+        const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         // A frame once begun is finished in this call: the caller may clear the batch after.
-        while (FTaken > 0 || (batch.Frames.size() < limit && batch.Text.size() < MaxBatchTextBytes)) {
+        while (FTaken > 0 || (batch.Frames.size() < limit && batch.Text.size() < textLimit)) {
             if (FBegin == FEnd) {
                 if (FEof) {
                     break;

@@ -46,25 +46,30 @@ bool ParseInputFormatName(std::string_view name, TInputFormat& format) {
 
 namespace {
 
-// How much of the input the format is recognised from.
-constexpr std::size_t SampleBytes = 64 * 1024;
-constexpr std::size_t SampleLines = 16;
+constexpr std::size_t SampleBytes = DetectSampleBytes;
+constexpr std::size_t SampleLines = DetectSampleLines;
 
-// Reads the start of `source`: SampleLines non-blank lines, SampleBytes, or all of it.
+// Reads the start of `source`: SampleLines non-blank lines, SampleBytes, or all of it. Lines
+// are counted as DetectInputFormat counts them (after a byte order mark), so that what it
+// sees does not depend on how many bytes each read returns.
 std::string ReadSample(TByteSource& source, bool& complete) {
     std::string sample(SampleBytes, '\0');
     std::size_t size = 0;
+    std::size_t counted = 0; // bytes looked at for line ends; 0 until the mark is known
+    bool started = false;
     std::size_t lines = 0;
     bool lineHasText = false;
     complete = false;
     while (size < SampleBytes && lines < SampleLines) {
         const std::size_t n = source.Read(sample.data() + size, SampleBytes - size);
-        if (n == 0) {
-            complete = true;
-            break;
+        complete = n == 0;
+        size += n;
+        if (!started && (size >= 3 || complete)) {
+            started = true;
+            counted = std::string_view(sample.data(), size).substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
         }
-        for (std::size_t i = size; i < size + n; ++i) {
-            const char c = sample[i];
+        for (; started && counted < size && lines < SampleLines; ++counted) {
+            const char c = sample[counted];
             if (c == '\n') {
                 lines += lineHasText ? 1 : 0;
                 lineHasText = false;
@@ -72,7 +77,9 @@ std::string ReadSample(TByteSource& source, bool& complete) {
                 lineHasText = true;
             }
         }
-        size += n;
+        if (complete) {
+            break;
+        }
     }
     sample.resize(size);
     return sample;

@@ -130,7 +130,8 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 // What the readers do with each format. Every text format is read as bytes: LF or CRLF line
 // ends, an optional UTF-8 byte order mark at the start, a last line without a line end. Line
 // numbers count every physical line, skipped ones and the lines inside a quoted CSV field too.
-// An input without any byte (or only a byte order mark) has no frames, whatever its format.
+// An input without any byte has no frames, whatever its format; so has a text input holding
+// only a byte order mark or blank lines.
 //
 // hex: one frame per line, cleaned by AppendCleanFrameText; whether the text is a frame is
 //   decided later by ParseFrameHex. Lines that are empty or blank (spaces, tabs, CR, VT, FF)
@@ -144,8 +145,9 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 //   in an unquoted field opens a quoted section, as RFC 4180 reads it.
 // saleae-table (a data-table export: name,type,start_time[,duration],...,"mosi","miso"):
 //   rows of type enable, result, disable and error belong to the SPI analyzer; the analyzer
-//   is the `name` of the first such row, and rows of other names or other types (other
-//   analyzers) are ignored. The values of the data column from an enable row to the next
+//   is the `name` of the first enable, disable or result row (error rows before it are taken
+//   for another analyzer's, as I2S writes them too), and rows of other names or other types
+//   (other analyzers) are ignored. The values of the data column from an enable row to the next
 //   disable row are one frame, in order, its Line the enable row's. A new enable before the
 //   disable ends the open frame first; a frame still open at the end of the input is
 //   delivered as it is. An enable/disable pair without any result row is no frame.
@@ -155,18 +157,22 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 //   frame each.
 // Values of both: hexadecimal ("0xC0", or several bytes as one token "0xC004C9BA71753000"),
 //   its digits kept as written; decimal bytes (0 to 255, several separated by blanks); binary
-//   ("0b11000000", left-padded with zeros to whole bytes). A decimal value above 255 stops the
+//   ("0b11000000", left-padded with zeros to whole bytes); decimal and binary bytes become two
+//   uppercase hexadecimal digits each in the frame. A decimal value above 255 stops the
 //   input with a TInputError (its width is not written), and so does any other value that is
 //   not empty and not a number: the ASCII radix; both messages say to export in hexadecimal.
 // --frame-bytes N with saleae-table, saleae-spi and sigrok: each span, packet, and the run of
 //   values outside them, is cut into frames of N bytes (2N hexadecimal digits); the Line of a
 //   frame is the line of its first byte. A trailing partial frame (at the end of a span or
-//   packet, or of the input) is ckInvalid with its digits as input, never dropped.
+//   packet, or of the input) is ckInvalid with its digits as input, never dropped. Above
+//   MaxFrameBytes it is a TInputError for these formats and binary; hex, csv and saleae-biss
+//   ignore --frame-bytes.
 // A row or line that cannot be read (fewer fields than the header, as the exports write every
 //   column in every row; an empty value; a SPI analyzer `error` row; a sigrok line that is
 //   not hex bytes; a line or record longer than MaxLineBytes)
 //   joins the frame being built, which becomes ckInvalid with input: its digits so far, a
-//   blank and the row as read; it ends a frame being cut by --frame-bytes. With no frame
+//   blank and the row as read (and a blank before digits read after it); it ends a frame
+//   being cut by --frame-bytes. With no frame
 //   being built it is a ckInvalid frame of its own. So frames come out in the order of their
 //   Line, which never decreases.
 // saleae-biss (Time[s],DATA,ERR-WARN,CRC, the BiSS analyzer's single-cycle export): each row
@@ -202,8 +208,8 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 // The most bytes --frame-bytes may ask for: a frame's text must fit in MaxLineBytes.
 inline constexpr std::uint32_t MaxFrameBytes = MaxLineBytes / 2;
 
-// A batch ends early, before maxFrames, once its text holds this many bytes, so that a
-// batch's memory stays bounded whatever the frames' lengths.
+// A call of ReadBatch ends early, before maxFrames, once it has appended this many bytes of
+// text, so that a batch's memory stays bounded whatever the frames' lengths.
 inline constexpr std::size_t MaxBatchTextBytes = 8 * 1024 * 1024;
 
 // An input held in memory, handed out in pieces of at most `pieceBytes` bytes per Read (all

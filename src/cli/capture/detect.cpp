@@ -7,7 +7,7 @@
 namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
-constexpr std::size_t SampleLines = 16;
+constexpr std::size_t SampleLines = DetectSampleLines;
 
 // True when the sample holds a byte no text export holds: NUL and the other control
 // characters but TAB, LF, VT, FF and CR, DEL, and bytes that do not form UTF-8. A sequence cut
@@ -104,6 +104,25 @@ std::string Shown(std::string_view text) {
 TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options) {
     if (sample.substr(0, Bom.size()) == Bom) {
         sample.remove_prefix(Bom.size());
+    }
+    // Only the first SampleLines non-blank lines count, however much more was read.
+    {
+        std::size_t lines = 0;
+        bool lineHasText = false;
+        for (std::size_t i = 0; i < sample.size(); ++i) {
+            const char c = sample[i];
+            if (c == '\n') {
+                lines += lineHasText ? 1 : 0;
+                lineHasText = false;
+                if (lines == SampleLines) {
+                    sample = sample.substr(0, i + 1);
+                    complete = true; // what follows the cut is not looked at
+                    break;
+                }
+            } else if (!IsBlankByte(c)) {
+                lineHasText = true;
+            }
+        }
     }
     if (LooksBinary(sample, complete)) {
         return TInputFormat::ifBinary;

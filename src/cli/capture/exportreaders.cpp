@@ -11,10 +11,11 @@ class TQueuedReader : public TCaptureReader {
 public:
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
-        const std::size_t limit = before + maxFrames;
+        const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
+        const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         for (;;) {
-            FQueue.MoveTo(batch, limit);
-            const bool full = batch.Frames.size() >= limit || batch.Text.size() >= MaxBatchTextBytes;
+            FQueue.MoveTo(batch, limit, textLimit);
+            const bool full = batch.Frames.size() >= limit || batch.Text.size() >= textLimit;
             if (full || FEnded) {
                 break;
             }
@@ -93,29 +94,31 @@ protected:
         case TValueRead::vrNotNumber:
             throw NotNumberError(FRecord.Line, value);
         case TValueRead::vrTooWide:
-            throw TInputError(FRecord.Line, "the decimal value \"" + std::string(TrimBlanks(value)) +
+            throw TInputError(FRecord.Line, "the decimal value \"" + std::string(LongTextStart(TrimBlanks(value))) +
                                                 "\" is wider than a byte and its width is not written; "
                                                 "export it again in hexadecimal");
         }
     }
 
-    // Reads the next record; an unreadable one goes to the assembler and is reported as
-    // handled (true with `usable` false). The exports write every column in every row, so a
-    // row with fewer fields than the header was cut or damaged.
-    bool NextRecord(bool& usable) {
+    // Reads the next record; an unreadable one goes to the assembler, a readable one to
+    // ReadFields. The exports write every column in every row, so a row with fewer fields
+    // than the header was cut or damaged.
+    bool ReadRow() final {
         if (!FRecords.Next(FRecord)) {
             return false;
         }
-        usable = false;
         if (FRecord.TooLong) {
             FAssembler.AddLongUnreadable(FRecord.Raw, FRecord.Line);
         } else if (FRecord.Unterminated || FRecord.Fields.size() < FHeaderNames.size()) {
             FAssembler.AddUnreadable(FRecord.Raw, FRecord.Line);
         } else {
-            usable = true;
+            ReadFields();
         }
         return true;
     }
+
+    // Reads FRecord, which has every column.
+    virtual void ReadFields() = 0;
 
     TCsvRecordReader FRecords;
     TCsvRecord FRecord;
@@ -142,25 +145,22 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeTable; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view type = TrimBlanks(FRecord.Fields[FType]);
-        const bool spi = type == "enable" || type == "disable" || type == "result" || type == "error";
-        if (!spi) {
-            return true; // another analyzer's row
+        // enable, disable and result are the SPI analyzer's own; error is also I2S's.
+        const bool spiOnly = type == "enable" || type == "disable" || type == "result";
+        if (!spiOnly && type != "error") {
+            return; // another analyzer's row
         }
         const std::string_view name = TrimBlanks(FRecord.Fields[FName]);
         if (!FHaveAnalyzer) {
+            if (!spiOnly) {
+                return; // not known to be the SPI analyzer's yet
+            }
             FAnalyzer.assign(name);
             FHaveAnalyzer = true;
         } else if (name != FAnalyzer) {
-            return true; // another SPI analyzer
+            return; // another analyzer's
         }
         if (type == "enable") {
             FAssembler.Open(FRecord.Line);
@@ -171,7 +171,6 @@ protected:
         } else {
             AddValue(FRecord.Fields[FData]);
         }
-        return true;
     }
 
 private:
@@ -198,14 +197,7 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeSpi; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view packet = TrimBlanks(FRecord.Fields[FPacket]);
         if (packet.empty()) {
             // Not in a packet (no enable channel): a frame of its own, or part of the stream.
@@ -215,7 +207,6 @@ protected:
             FPacketId.assign(packet);
         }
         AddValue(FRecord.Fields[FData]);
-        return true;
     }
 
 private:
@@ -241,14 +232,7 @@ public:
     TInputFormat Format() const override { return TInputFormat::ifSaleaeBiss; }
 
 protected:
-    bool ReadRow() override {
-        bool usable = false;
-        if (!NextRecord(usable)) {
-            return false;
-        }
-        if (!usable) {
-            return true;
-        }
+    void ReadFields() override {
         const std::string_view value = TrimBlanks(FRecord.Fields[FValue]);
         const std::string_view status = TrimBlanks(FRecord.Fields[FStatus]);
         const std::string_view crc = TrimBlanks(FRecord.Fields[FCrc]);
@@ -267,7 +251,6 @@ protected:
         ok = ReadField(crc, number, 0xFFFF) && ok;
         data.Crc = static_cast<std::uint16_t>(number);
         FQueue.Push(FRecord.Line, ok ? TCaptureKind::ckBissFields : TCaptureKind::ckInvalid, FInput, data);
-        return true;
     }
 
 private:

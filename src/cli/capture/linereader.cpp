@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define CORVANE_CAPTURE_SSE2 1
+#endif
+
 namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
@@ -26,9 +31,35 @@ std::size_t TPrefixedSource::Read(char* buffer, std::size_t capacity) {
 
 TLineReader::TLineReader(TByteSource& source, bool skipBom, std::size_t blockBytes)
     : FSource(source), FBlockBytes(std::max<std::size_t>(blockBytes, 1)),
-      // A line of MaxLineBytes, its CR LF, and a block to read after it.
-      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity]),
-      FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FSkipBom(skipBom) {}
+      // A line of MaxLineBytes, its CR LF, and a block to read after it; then the padding
+      // that NewlineMask may read.
+      FCapacity(FBlockBytes + MaxLineBytes + 2), FBuffer(new char[FCapacity + MaskBytes]),
+      FBegin(FBuffer.get()), FScan(FBuffer.get()), FEnd(FBuffer.get()), FMaskAt(FBuffer.get()),
+      FSkipBom(skipBom) {
+    // Only what NewlineMask reads beyond the bytes read is cleared, here and after each read:
+    // the rest of the buffer is never touched before it is filled.
+    std::memset(FEnd, 0, MaskBytes);
+}
+
+std::uint64_t TLineReader::NewlineMask(const char* p, std::size_t available) {
+    std::uint64_t mask = 0;
+#ifdef CORVANE_CAPTURE_SSE2
+    const __m128i newline = _mm_set1_epi8('\n');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline)));
+        mask |= std::uint64_t{bits} << (16 * i);
+    }
+#else
+    for (std::size_t i = 0; i < MaskBytes; ++i) {
+        mask |= std::uint64_t{p[i] == '\n'} << i;
+    }
+#endif
+    if (available < MaskBytes) {
+        mask &= (std::uint64_t{1} << available) - 1;
+    }
+    return mask;
+}
 
 void TLineReader::Fill() {
     char* const buffer = FBuffer.get();
@@ -50,6 +81,7 @@ void TLineReader::Fill() {
         FEof = true;
     }
     FEnd += std::min(n, room);
+    std::memset(FEnd, 0, MaskBytes);
 }
 
 bool TLineReader::NextSlow(TLinePiece& piece) {
@@ -70,16 +102,7 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
             const char* const newline =
                 static_cast<const char*>(std::memchr(FScan, '\n', static_cast<std::size_t>(FEnd - FScan)));
             if (newline != nullptr) {
-                std::size_t size = static_cast<std::size_t>(newline - FBegin);
-                if (size > 0 && newline[-1] == '\r') {
-                    --size;
-                }
-                piece.Text = std::string_view(FBegin, size);
-                piece.Line = FInLine ? FLine : ++FLine;
-                piece.First = !FInLine;
-                piece.Last = true;
-                FInLine = false;
-                FBegin = FScan = newline + 1;
+                HandOut(piece, newline, true, newline + 1);
                 return true;
             }
             FScan = FEnd;
@@ -90,32 +113,32 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
                 return false;
             }
             // The last line, without a line end (or the last piece of a long one).
-            std::size_t size = pending;
-            if (size > 0 && FBegin[size - 1] == '\r') {
-                --size;
-            }
-            piece.Text = std::string_view(FBegin, size);
-            piece.Line = FInLine ? FLine : ++FLine;
-            piece.First = !FInLine;
-            piece.Last = true;
-            FInLine = false;
-            FBegin = FScan = FEnd;
+            HandOut(piece, FEnd, true, FEnd);
             return true;
         }
         // A CR at the end may be the start of the line end: keep it for the next piece.
         const std::size_t whole = pending > 0 && FEnd[-1] == '\r' ? pending - 1 : pending;
         if (whole > MaxLineBytes) {
-            piece.Text = std::string_view(FBegin, whole);
-            piece.Line = FInLine ? FLine : ++FLine;
-            piece.First = !FInLine;
-            piece.Last = false;
-            FInLine = true;
-            FBegin += whole;
-            FScan = FEnd;
+            HandOut(piece, FBegin + whole, false, FBegin + whole);
             return true;
         }
         Fill();
     }
+}
+
+void TLineReader::HandOut(TLinePiece& piece, const char* end, bool last, const char* next) {
+    std::size_t size = static_cast<std::size_t>(end - FBegin);
+    if (last && size > 0 && end[-1] == '\r') {
+        --size;
+    }
+    piece.Text = std::string_view(FBegin, size);
+    piece.Line = FInLine ? FLine : ++FLine;
+    piece.First = !FInLine;
+    piece.Last = last;
+    FInLine = !last;
+    FBegin = next;
+    FScan = std::max(FScan, next);
+    RestartMask();
 }
 
 std::string_view TrimBlanks(std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include "capture.h"
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -49,19 +50,30 @@ public:
     // end of the input.
     bool Next(TLinePiece& piece) {
         if (FReady && !FInLine) {
-            const char* const newline =
-                static_cast<const char*>(std::memchr(FScan, '\n', static_cast<std::size_t>(FEnd - FScan)));
-            if (newline != nullptr) {
-                std::size_t size = static_cast<std::size_t>(newline - FBegin);
-                if (size > 0 && newline[-1] == '\r') {
-                    --size;
+            // The line ends come from a mask of the LFs in 64 bytes at a time: one scan serves
+            // several short lines, where a memchr per line would cost more than the line.
+            for (;;) {
+                if (FMask != 0) {
+                    const char* const newline = FMaskAt + CountTrailingZeros(FMask);
+                    FMask &= FMask - 1;
+                    std::size_t size = static_cast<std::size_t>(newline - FBegin);
+                    if (size > 0 && newline[-1] == '\r') {
+                        --size;
+                    }
+                    piece.Text = std::string_view(FBegin, size);
+                    piece.Line = ++FLine;
+                    piece.First = true;
+                    piece.Last = true;
+                    FBegin = FScan = newline + 1;
+                    return true;
                 }
-                piece.Text = std::string_view(FBegin, size);
-                piece.Line = ++FLine;
-                piece.First = true;
-                piece.Last = true;
-                FBegin = FScan = newline + 1;
-                return true;
+                const char* const next = FMaskAt + MaskBytes;
+                if (next >= FEnd) {
+                    FScan = FEnd; // every byte up to the end was looked at
+                    break;
+                }
+                FMaskAt = next;
+                FMask = NewlineMask(next, static_cast<std::size_t>(FEnd - next));
             }
         }
         return NextSlow(piece);
@@ -75,8 +87,25 @@ public:
     std::uint64_t LineNumber() const { return FLine; }
 
 private:
+    static constexpr std::size_t MaskBytes = 64;
+
+    static unsigned CountTrailingZeros(std::uint64_t mask) {
+        return static_cast<unsigned>(std::countr_zero(mask));
+    }
+    // Bit i set where p[i] is LF, for i below min(available, 64). Reads 64 bytes at p: the
+    // buffer has MaskBytes of padding after its end.
+    static std::uint64_t NewlineMask(const char* p, std::size_t available);
+    // Restarts the mask at FScan, after the buffer changed.
+    void RestartMask() {
+        FMaskAt = FScan;
+        FMask = NewlineMask(FScan, static_cast<std::size_t>(FEnd - FScan));
+    }
+
     bool NextSlow(TLinePiece& piece);
     void Fill();
+    // Hands out the bytes from FBegin to `end` as a piece, the last of its line when `last`
+    // (without a CR before its end), and goes on reading at `next`.
+    void HandOut(TLinePiece& piece, const char* end, bool last, const char* next);
 
     TByteSource& FSource;
     std::size_t FBlockBytes;
@@ -85,6 +114,8 @@ private:
     const char* FBegin;  // start of the unread bytes
     const char* FScan;   // where the search for the next LF goes on
     char* FEnd;          // end of the bytes read
+    const char* FMaskAt;  // the 64 bytes FMask describes start here
+    std::uint64_t FMask = 0; // the LFs from FScan on in those bytes, not yet handed out
     std::uint64_t FBufferOffset = 0; // input offset of FBuffer[0]
     std::uint64_t FLine = 0;
     bool FSkipBom;

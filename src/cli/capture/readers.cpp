@@ -68,9 +68,8 @@ void TFrameQueue::PushLong(std::uint64_t line, std::string_view start) {
     FFrames.push_back(frame);
 }
 
-void TFrameQueue::MoveTo(TCaptureBatch& batch, std::size_t limit) {
-    while (FHead < FFrames.size() && batch.Frames.size() < limit &&
-           batch.Text.size() < MaxBatchTextBytes) {
+void TFrameQueue::MoveTo(TCaptureBatch& batch, std::size_t limit, std::size_t textLimit) {
+    while (FHead < FFrames.size() && batch.Frames.size() < limit && batch.Text.size() < textLimit) {
         TCaptureFrame frame = FFrames[FHead++];
         const std::string_view input(FText.data() + frame.InputOffset, frame.InputSize);
         frame.InputOffset = TextOffset(batch.Text);

@@ -26,6 +26,11 @@ std::unique_ptr<TCaptureReader> MakeSigrokReader(std::unique_ptr<TByteSource> so
 std::unique_ptr<TCaptureReader> MakeBinaryReader(std::unique_ptr<TByteSource> source,
                                                  const TReaderOptions& options);
 
+// How much of an input its format is recognised from: this many non-blank lines (after a
+// byte order mark), at most this many bytes.
+inline constexpr std::size_t DetectSampleLines = 16;
+inline constexpr std::size_t DetectSampleBytes = 64 * 1024;
+
 // The format of the sample at the start of an input (see capture.h); throws TInputError when
 // nothing fits. `complete` tells that the sample is the whole input.
 TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options);
@@ -51,8 +56,8 @@ public:
     void Push(std::uint64_t line, TCaptureKind kind, std::string_view input, const TFrameData& data = {});
     void PushLong(std::uint64_t line, std::string_view start);
     bool Empty() const { return FHead == FFrames.size(); }
-    // Moves frames into `batch` until it holds `limit` frames or its text is full.
-    void MoveTo(TCaptureBatch& batch, std::size_t limit);
+    // Moves frames into `batch` until it holds `limit` frames or `textLimit` bytes of text.
+    void MoveTo(TCaptureBatch& batch, std::size_t limit, std::size_t textLimit);
 
 private:
     std::vector<TCaptureFrame> FFrames;
