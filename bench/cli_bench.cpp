@@ -1,5 +1,5 @@
-// Benchmarks of corvane-decode's work per frame, over 65536 different frames of the window's
-// layout: each stage alone (parse the hexadecimal text with the core's ParseFrameHex and with
+// Benchmarks of corvane-decode's work per frame, over a batch of 4096 different frames of the
+// window's layout: each stage alone (parse the hexadecimal text with the core's ParseFrameHex and with
 // the program's path for 16 digits, decode the bits, write a CSV record)
 // and all together as a worker runs them, against a hand-written floor that parses, decodes
 // the window's layout and writes the same CSV line with no generality at all. The summary
@@ -15,10 +15,10 @@
 
 namespace {
 
-constexpr std::size_t kFrames = 65536;
-// Records are written into a buffer emptied every batch of this many frames, as the program
-// does: a batch's records stay in the cache.
-constexpr std::size_t kBatchFrames = 4096;
+// One batch of frames as the program's workers get them (4096 of them, different), its records
+// written into a buffer emptied for each pass, as a worker does.
+constexpr std::size_t kFrames = 4096;
+constexpr std::size_t kBatchFrames = kFrames;
 
 // A batch of frames as the hex reader delivers it.
 const TCaptureBatch& Frames() {

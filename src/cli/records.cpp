@@ -349,17 +349,13 @@ void TRecordFormatter::AppendCsv(TOutBuffer& out, const TCaptureFrame& frame,
     *p++ = ',';
     p = WritePositionAndCount(p, f, ",");
     *p++ = ',';
-    p = WriteBool(p, f.Error);
-    *p++ = ',';
-    p = WriteBool(p, f.Warning);
+    p = WriteCsvBoolPair(p, f.Error, f.Warning);
     *p++ = ',';
     p = WriteUnsigned(p, f.CrcReceived);
     *p++ = ',';
     p = WriteUnsigned(p, f.CrcCalculated);
     *p++ = ',';
-    p = WriteBool(p, f.CrcOk);
-    *p++ = ',';
-    p = WriteBool(p, f.Truncated);
+    p = WriteCsvBoolPair(p, f.CrcOk, f.Truncated);
     if (FScale.Enabled) {
         *p++ = ',';
         p = WriteScaled(p, f.Count);
