@@ -92,6 +92,16 @@ bool StatDescriptor(int descriptor, bool& regular, bool& directory, std::uint64_
     return true;
 }
 bool IsTerminalDescriptor(int descriptor) { return IsConsole(descriptor); }
+bool StatName(const std::string& name, bool& regular, bool& directory, std::uint64_t& size) {
+    struct _stat64 info {};
+    if (_wstat64(WideText(name).c_str(), &info) != 0) {
+        return false;
+    }
+    regular = (info.st_mode & _S_IFMT) == _S_IFREG;
+    directory = (info.st_mode & _S_IFMT) == _S_IFDIR;
+    size = regular ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return true;
+}
 
 #else
 
@@ -114,6 +124,16 @@ bool StatDescriptor(int descriptor, bool& regular, bool& directory, std::uint64_
     return true;
 }
 bool IsTerminalDescriptor(int descriptor) { return isatty(descriptor) != 0; }
+bool StatName(const std::string& name, bool& regular, bool& directory, std::uint64_t& size) {
+    struct stat info {};
+    if (stat(name.c_str(), &info) != 0) {
+        return false;
+    }
+    regular = S_ISREG(info.st_mode);
+    directory = S_ISDIR(info.st_mode);
+    size = regular ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return true;
+}
 
 #endif
 
@@ -205,6 +225,24 @@ std::unique_ptr<TInputFile> TInputFile::Open(const std::string& name, std::strin
     }
     file->FTerminal = IsTerminalDescriptor(file->FDescriptor);
     return file;
+}
+
+bool TInputFile::Check(const std::string& name, std::uint64_t& size, std::string& error) {
+    size = 0;
+    if (name == "-") {
+        return true;
+    }
+    bool regular = false;
+    bool directory = false;
+    if (!StatName(name, regular, directory, size)) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    if (directory) {
+        error = ErrnoText(EISDIR);
+        return false;
+    }
+    return !regular || Open(name, error) != nullptr;
 }
 
 TInputFile::~TInputFile() {

@@ -27,6 +27,10 @@ class TInputFile final : public TByteSource {
 public:
     // Opens `name` (UTF-8); on failure returns nothing and sets `error` to the system's reason.
     static std::unique_ptr<TInputFile> Open(const std::string& name, std::string& error);
+    // Whether `name` can be opened, without waiting for a writer to a named pipe: a regular
+    // file is opened and closed again, anything else only looked up. `size` is the size of a
+    // regular file, 0 otherwise.
+    static bool Check(const std::string& name, std::uint64_t& size, std::string& error);
     ~TInputFile() override;
     TInputFile(const TInputFile&) = delete;
     TInputFile& operator=(const TInputFile&) = delete;

@@ -29,8 +29,10 @@ std::size_t SourceWidth(const std::vector<std::string>& names) {
     std::size_t width = 0;
     for (const std::string& name : names) {
         std::string error;
-        const auto file = TInputFile::Open(name, error);
-        const std::uint64_t size = file && file->IsRegular() ? file->Size() : 999999;
+        std::uint64_t size = 0;
+        if (!TInputFile::Check(name, size, error) || size == 0) {
+            size = 999999; // a pipe, a device or an empty file: six digits
+        }
         const std::size_t digits = std::to_string(std::max<std::uint64_t>(size, 1)).size();
         width = std::max(width, TableTextWidth(name) + 1 + digits);
     }
@@ -75,7 +77,8 @@ int RunProgram(const std::vector<std::string>& args) {
     // once instead of after the files before it.
     for (const std::string& name : names) {
         std::string error;
-        if (!TInputFile::Open(name, error)) {
+        std::uint64_t size = 0;
+        if (!TInputFile::Check(name, size, error)) {
             WriteMessage(name + ": cannot open: " + error);
             return 2;
         }
