@@ -1,0 +1,16 @@
+// corvane-decode: decodes captured BiSS-C frames from the command line.
+#include "platform.h"
+#include "program.h"
+
+#include <exception>
+#include <string>
+
+int main(int argc, char** argv) {
+    PrepareStandardStreams();
+    try {
+        return RunProgram(GetUtf8Arguments(argc, argv));
+    } catch (const std::exception& e) {
+        WriteStandardError(std::string("corvane-decode: ") + e.what() + "\n");
+    }
+    return 2;
+}

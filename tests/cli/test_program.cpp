@@ -1,0 +1,172 @@
+// The built corvane-decode run as a user runs it: exit statuses, messages, several files,
+// standard input, the same records with any number of threads, and bad input that gives
+// records or a message but never a crash.
+#include "frames.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Program : public testing::Test {
+protected:
+    void SetUp() override {
+        FDir = fs::path(testing::TempDir()) /
+               ("corvane-decode-" + std::to_string(std::random_device{}()));
+        fs::create_directories(FDir);
+    }
+    void TearDown() override { fs::remove_all(FDir); }
+
+    void Write(const std::string& name, const std::string& content) {
+        std::ofstream(FDir / name, std::ios::binary) << content;
+    }
+
+    // Runs the program in the test's folder with `args` (shell words) and `input` on its
+    // standard input.
+    TRun Run(const std::string& args, const std::string& input = "") {
+        Write("stdin", input);
+        const std::string command = "cd \"" + FDir.string() + "\" && \"" CORVANE_DECODE_EXE "\" " +
+                                    args + " < stdin > stdout 2> stderr";
+        const int raw = std::system(command.c_str());
+        TRun run;
+#ifdef _WIN32
+        run.Status = raw;
+#else
+        EXPECT_TRUE(WIFEXITED(raw)) << "ended by a signal: " << args;
+        run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
+        run.Out = ReadFile(FDir / "stdout");
+        run.Err = ReadFile(FDir / "stderr");
+        return run;
+    }
+
+    // Good frames of the window's layout, one per line, different positions.
+    static std::string GoodFrames(int count) {
+        const TFrameLayout layout;
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += MakeFrameHex(layout, 2 + i % 11, 0x2545F4914F6CDD1DULL * (i + 1), 3, 0, 64) + "\n";
+        }
+        return text;
+    }
+
+    fs::path FDir;
+};
+
+TEST_F(Program, ExitStatusesAndMessages) {
+    Write("good.txt", "# four frames\n" + GoodFrames(4));
+    Write("bad-crc.txt", GoodFrames(2) + "C004C9BA71743000\n");
+    Write("one.txt", "C004C9BA71753000\n");
+    Write("empty.txt", "");
+    struct TCase {
+        std::string Args;
+        int Status;
+        std::string Out; // part of standard output
+        std::string Err; // part of standard error ("" : nothing at all)
+    };
+    const TCase cases[] = {
+        {"good.txt", 0, "good.txt:5,", ""},
+        {"bad-crc.txt", 1, "bad-crc.txt:3,C004C9BA71743000,decoded,13,", ""},
+        {"empty.txt", 1, "source,input,outcome", "corvane-decode: no frames in the input"},
+        {"good.txt missing.txt", 2, "", "corvane-decode: missing.txt: cannot open:"},
+        {"-n 70 good.txt", 2, "", "corvane-decode: single-turn position bits: 70 is outside 1 to 64"},
+        {"--scale 360/0 good.txt", 2, "", "division by zero"},
+        {"--threads 0 good.txt", 2, "", "--threads: 0 is outside 1 to 64"},
+        {"--help", 0, "Usage: corvane-decode", ""},
+        {"--version", 0, "corvane-decode (Corvane) ", ""},
+        {"--summary --format jsonl good.txt", 0, "{\"frames\":4,\"decoded\":4,", ""},
+        {"--summary bad-crc.txt", 1, "CRC error              1", ""},
+        {"--scan good.txt", 0, "    26  0x43     0x0        yes                4  4", ""},
+        {"--scan --format jsonl one.txt", 0, "{\"length\":17,\"crc\":67,", "warning: only 1 frame"},
+        {"--scan empty.txt", 1, "", "no frames in the input"},
+        {"--format jsonl --scale 360/67108864:deg one.txt", 0,
+         "\"count\":26440930,\"error\":false,\"warning\":false,\"crc_received\":42,"
+         "\"crc_calculated\":21,\"crc_ok\":true,\"truncated\":false,\"scaled\":141.84020161628723,"
+         "\"unit\":\"deg\"}", ""},
+        {"one.txt good.txt", 0, "one.txt:1,C004C9BA71753000,decoded,13,0,26440930,26440930,false,"
+                                "false,42,21,true,false\ngood.txt:2,", ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const TRun run = Run(c.Args);
+        EXPECT_EQ(run.Status, c.Status) << run.Err;
+        EXPECT_NE(run.Out.find(c.Out), std::string::npos) << run.Out;
+        if (c.Err.empty()) {
+            EXPECT_EQ(run.Err, "");
+        } else {
+            EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+        }
+    }
+}
+
+TEST_F(Program, StandardInputAndThreadsGiveTheSameRecords) {
+    const std::string frames = GoodFrames(20000) + "not a frame\n" + GoodFrames(3);
+    Write("many.txt", frames);
+    const TRun one = Run("--threads 1 many.txt");
+    EXPECT_EQ(one.Status, 1);
+    EXPECT_NE(one.Out.find("\nmany.txt:20001,notaframe,invalid,,,,,,,,,,\n"), std::string::npos);
+    for (const std::string threads : {"2", "3", "8"}) {
+        const TRun more = Run("--threads " + threads + " many.txt");
+        EXPECT_EQ(more.Status, 1);
+        EXPECT_EQ(more.Out, one.Out) << threads << " threads";
+    }
+    const TRun piped = Run("--format jsonl", frames);
+    EXPECT_EQ(piped.Status, 1);
+    EXPECT_EQ(piped.Out.substr(0, 15), "{\"source\":\"-:1\"");
+    EXPECT_EQ(std::count(piped.Out.begin(), piped.Out.end(), '\n'), 20004);
+}
+
+TEST_F(Program, BadInputGivesRecordsOrAMessageNeverACrash) {
+    std::mt19937 random(99);
+    std::string garbage(200000, '\0');
+    for (char& c : garbage) {
+        c = static_cast<char>(random());
+    }
+    Write("garbage.bin", garbage);
+    Write("long-line.txt", "C004C9BA71753000\n" + std::string(10 << 20, 'A') + "\nC004C9BA71753000\n");
+    Write("no-column.csv", "time,mosi\n0.1,C004C9BA71753000\n");
+    Write("truncated.csv", "time,miso\n0.1,C004C9BA71753000\n0.2,\"C004C9BA7175\n");
+    for (const std::string args :
+         {"garbage.bin", "--input hex garbage.bin", "--input sigrok garbage.bin",
+          "--input csv garbage.bin", "--input saleae-spi garbage.bin", "--input saleae-table garbage.bin",
+          "--input saleae-biss garbage.bin", "--input binary --frame-bytes 8 garbage.bin",
+          "long-line.txt", "--format jsonl --input hex garbage.bin", "--input csv no-column.csv",
+          "truncated.csv", "--summary --input hex garbage.bin", "--scan --input hex garbage.bin"}) {
+        SCOPED_TRACE(args);
+        const TRun run = Run(args);
+        EXPECT_TRUE(run.Status == 1 || run.Status == 2) << run.Err;
+        // A stopped run says why, naming the file; records of bad lines are "invalid".
+        if (run.Status == 2) {
+            EXPECT_EQ(run.Err.rfind("corvane-decode: ", 0), 0U) << run.Err;
+            EXPECT_NE(run.Err.find(args.substr(args.rfind(' ') + 1)), std::string::npos) << run.Err;
+        }
+    }
+    const TRun longLine = Run("long-line.txt");
+    EXPECT_NE(longLine.Out.find("long-line.txt:3,C004C9BA71753000,decoded"), std::string::npos);
+    EXPECT_NE(longLine.Out.find("long-line.txt:2,"), std::string::npos);
+    EXPECT_LT(longLine.Out.size(), 200000U);
+}
+
+} // namespace
