@@ -17,6 +17,9 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
     fonts-wine
 )
+# The batch decoder corvane-decode: its option parser, and the tools that write its manual
+# page and the manual as plain text.
+CLI_PACKAGES=(libcli11-dev help2man groff-base bsdextrautils)
 TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev)
 JOBS=$(nproc)
 
@@ -46,19 +49,19 @@ run)
     fi
     install_missing "${PACKAGES[@]}" || exit 1
     echo "==> Configuring and building the program alone (default preset)"
-    cmake --preset default -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF
+    cmake --preset default -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF -DCORVANE_BUILD_CLI=OFF
     cmake --build --preset default --parallel "$JOBS" --target Corvane
     echo "==> Starting Corvane"
     exec build/default/src/window/Corvane
     ;;
 test)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
+    install_missing "${PACKAGES[@]}" "${CLI_PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
     build_preset ci
     echo "==> Running the tests"
     ctest --preset ci --parallel "$JOBS"
     ;;
 asan)
-    install_missing "${PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
+    install_missing "${PACKAGES[@]}" "${CLI_PACKAGES[@]}" "${TEST_PACKAGES[@]}" || exit 1
     build_preset asan
     echo "==> Running the tests under AddressSanitizer and UndefinedBehaviorSanitizer"
     ctest --preset asan --parallel "$JOBS"

@@ -33,7 +33,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
 
-    void PrintHeader() const { std::printf("\nsummary (CPU time per call):\n"); }
+    void PrintSummaryHeader() const { std::printf("\nsummary (CPU time per call):\n"); }
 
     // Prints the time of `name` divided by `divisor`, in `unit` ("ns" or "us"), against an
     // optional goal in that unit.

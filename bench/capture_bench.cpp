@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     // Times are per run over LineCount lines; per line in ns, so 33 ns is 30 million a second.
-    reporter.PrintHeader();
+    reporter.PrintSummaryHeader();
     const double lines = static_cast<double>(LineCount);
     reporter.PrintTime("BM_HexReader", "hex reader, per line", lines, "ns", 33.3);
     reporter.PrintTime("BM_MemchrSplit", "memchr split, per line", lines, "ns");

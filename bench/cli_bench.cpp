@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     TSummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintHeader();
+    reporter.PrintSummaryHeader();
     reporter.PrintTime("BM_ParseHex", "parse the hex text (ParseFrameHex)", 1, "ns");
     reporter.PrintTime("BM_ParseWindowFrameHex", "parse 16 hex digits (ParseWindowFrameHex)", 1, "ns");
     reporter.PrintTime("BM_DecodeBits", "decode the bits (start bit, fields, CRC)", 1, "ns");

@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    reporter.PrintHeader();
+    reporter.PrintSummaryHeader();
     reporter.PrintTime("BM_CalcCRC6_Table", "CalcCRC6 (six bits a step), 28 bits", 1, "ns");
     reporter.PrintTime("BM_BissCrc43_Sliced", "TBissCrc 0x43, sliced bytes", 1, "ns");
     reporter.PrintTime("BM_BissCrc43_Chained", "TBissCrc 0x43, chained bytes", 1, "ns");

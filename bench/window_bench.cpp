@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    reporter.PrintHeader();
+    reporter.PrintSummaryHeader();
     reporter.PrintTime("BM_CalculateClick", "Calculate click, default frame", 1, "us", 1000.0);
     reporter.PrintTime("BM_CalculateClick_Mix", "Calculate click, mix of 8 inputs", 1, "us", 1000.0);
     reporter.PrintTime("BM_CalculateClick_Repaint", "Calculate click + synchronous repaint", 1, "us", 1000.0);

@@ -13,7 +13,7 @@ seconds="${FUZZ_SECONDS:-45}"
 
 # shellcheck source=../scripts/install-missing.sh
 . "$root/scripts/install-missing.sh"
-install_missing clang libclang-rt-14-dev cmake ninja-build || exit 1
+install_missing clang libclang-rt-14-dev cmake ninja-build libcli11-dev || exit 1
 
 if [ -n "${CORVANE_FUZZ_BUILD_DIR:-}" ]; then
     build_dir="$CORVANE_FUZZ_BUILD_DIR"
@@ -26,6 +26,7 @@ fi
 harnesses=(
     "decode_fuzzer fuzz/corpus fuzz/decode.dict"
     "layout_fuzzer fuzz/layout-corpus -"
+    "capture_fuzzer fuzz/capture-corpus -"
 )
 targets=()
 for entry in "${harnesses[@]}"; do
@@ -49,8 +50,10 @@ run_harness() {
     "$build_dir/fuzz/${name}_replay" "$corpus"
 
     echo "fuzz/ci.sh: fuzzing with $name for ${seconds} s"
-    local flags=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048
-        -artifact_prefix="$dir/artifacts/")
+    # Inputs up to 4 KiB: enough for every reader's shapes; the replay under CTest and longer
+    # runs by hand (-max_len=140000 -len_control=0) reach the long-line paths.
+    local flags=(-max_total_time="$seconds" -print_final_stats=1 -timeout=20 -rss_limit_mb=2048
+        -max_len=4096 -artifact_prefix="$dir/artifacts/")
     [ "$dict" = - ] || flags+=(-dict="$dict")
     local status=0
     # shellcheck disable=SC2086

@@ -134,6 +134,8 @@ EXPECTED_FILES=(
     ./usr/share/doc/corvane/copyright
     ./usr/share/doc/corvane/changelog.Debian.gz
     ./usr/share/man/man1/Corvane.1.gz
+    ./usr/bin/corvane-decode
+    ./usr/share/man/man1/corvane-decode.1.gz
 )
 dpkg-deb -c "$deb" | awk '{print $6}' >"$LOG_DIR/contents"
 for f in "${EXPECTED_FILES[@]}"; do
@@ -219,6 +221,10 @@ fi
 
 check 60 "installed Corvane without a display: its own message, exit code 1" \
     tests/window/no-display.sh /usr/bin/Corvane || true
+check 30 "installed corvane-decode decodes the default frame with a good CRC" \
+    sh -c 'echo C004C9BA71753000 | /usr/bin/corvane-decode --format csv | grep -q ",decoded,13,0,26440930,26440930,false,false,42,21,true,false$"' || true
+check 30 "installed manual page of corvane-decode reads" \
+    sh -c 'man -l /usr/share/man/man1/corvane-decode.1.gz 2>/dev/null | grep -q saleae-spi || zcat /usr/share/man/man1/corvane-decode.1.gz | grep -q saleae-spi' || true
 
 # --- 5. Removal -------------------------------------------------------------
 echo "==> Removing the corvane package"
