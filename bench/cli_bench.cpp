@@ -59,19 +59,6 @@ void BM_ParseHex(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseHex);
 
-// The program's path for the window's 16-digit frames.
-void BM_ParseWindowFrameHex(benchmark::State& state) {
-    const TCaptureBatch& batch = Frames();
-    std::size_t i = 0;
-    for (auto _ : state) {
-        TFrameBits bits;
-        benchmark::DoNotOptimize(ParseWindowFrameHex(FrameInput(batch, batch.Frames[i]), bits));
-        benchmark::DoNotOptimize(bits);
-        i = (i + 1) % kFrames;
-    }
-}
-BENCHMARK(BM_ParseWindowFrameHex);
-
 void BM_DecodeBits(benchmark::State& state) {
     const TCaptureBatch& batch = Frames();
     const TFrameLayout layout;
@@ -197,7 +184,6 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintSummaryHeader();
     reporter.PrintTime("BM_ParseHex", "parse the hex text (ParseFrameHex)", 1, "ns");
-    reporter.PrintTime("BM_ParseWindowFrameHex", "parse 16 hex digits (ParseWindowFrameHex)", 1, "ns");
     reporter.PrintTime("BM_DecodeBits", "decode the bits (start bit, fields, CRC)", 1, "ns");
     reporter.PrintTime("BM_WriteCsvRecord", "write the CSV record", 1, "ns");
     reporter.PrintTime("BM_FrameToCsv", "all of a worker's work per frame", 1, "ns");

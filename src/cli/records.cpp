@@ -62,44 +62,6 @@ char* PadTo(char* p, std::size_t written, std::size_t width) {
 
 } // namespace
 
-bool ParseWindowFrameHex(std::string_view text, TFrameBits& bits) {
-    if (text.size() != 16) {
-        return false;
-    }
-    // Eight characters at a time, each byte on its own (SWAR): the first character in the
-    // lowest byte. ge(n) marks the bytes of at least n, for bytes below 0x80.
-    constexpr std::uint64_t ones = 0x0101010101010101ULL;
-    constexpr std::uint64_t high = 0x8080808080808080ULL;
-    auto half = [](const char* chars, std::uint64_t& value) {
-        std::uint64_t x = 0;
-        std::memcpy(&x, chars, 8);
-        if constexpr (std::endian::native == std::endian::big) {
-            x = __builtin_bswap64(x);
-        }
-        auto ge = [](std::uint64_t bytes, std::uint64_t n) { return ((bytes | high) - n * ones) & high; };
-        const std::uint64_t lower = x | 0x2020202020202020ULL; // 'A'-'F' as 'a'-'f'
-        const std::uint64_t digit = ge(x, '0') & ~ge(x, '9' + 1);
-        const std::uint64_t letter = ge(lower, 'a') & ~ge(lower, 'f' + 1);
-        if ((x & high) != 0 || (digit | letter) != high) {
-            return false;
-        }
-        // Digit values, a letter's low nibble plus 9; then nibbles, pairs and halves joined
-        // with the first character most significant.
-        std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0FULL) + 9 * (letter >> 7);
-        v = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFULL;
-        v = ((v << 8) | (v >> 16)) & 0x0000FFFF0000FFFFULL;
-        value = ((v << 16) | (v >> 32)) & 0xFFFFFFFFULL;
-        return true;
-    };
-    std::uint64_t first = 0;
-    std::uint64_t second = 0;
-    if (!half(text.data(), first) || !half(text.data() + 8, second)) {
-        return false;
-    }
-    bits = FrameBitsFromWord(first << 32 | second);
-    return true;
-}
-
 std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& frame) {
     const std::size_t size = batch.Text.size();
     if (frame.InputOffset > size || frame.InputSize > size - frame.InputOffset) {
@@ -113,7 +75,7 @@ TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFram
     // Each return builds the record in place, without copying the fields once more.
     if (frame.Kind == TCaptureKind::ckHex) {
         TFrameBits bits;
-        if (ParseWindowFrameHex(input, bits) || ParseFrameHex(input, bits)) {
+        if (ParseFrameHex(input, bits)) {
             return TDecodedRecord{DecodeFrameBits(layout, bits), true};
         }
     } else if (frame.Kind == TCaptureKind::ckBissFields) {

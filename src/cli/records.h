@@ -38,7 +38,6 @@ struct TDecodedRecord {
 // ParseFrameHex gives for it (16 digits never hold more than 16 significant ones: the
 // 64-bit frame word). False, leaving `bits` unspecified, for any other text, which then
 // goes to ParseFrameHex.
-bool ParseWindowFrameHex(std::string_view text, TFrameBits& bits);
 
 // The frame's input text; empty when the reader's offsets lie outside the batch's text.
 std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& frame);

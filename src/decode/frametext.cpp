@@ -28,9 +28,46 @@ template <typename Char> std::uint8_t HexValue(Char c) {
     return code < 128 ? HexValues[code] : std::uint8_t{0xFF};
 }
 
+// Reads eight ASCII characters as eight hexadecimal digits, the first the most significant,
+// one byte each at once (SWAR); false when any of them is not a hexadecimal digit.
+bool ReadEightHexDigits(const char* chars, std::uint64_t& value) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL;
+    constexpr std::uint64_t high = 0x8080808080808080ULL;
+    // The first character in the lowest byte, whatever the machine's byte order.
+    std::uint64_t x = 0;
+    for (int i = 7; i >= 0; --i) {
+        x = (x << 8) | static_cast<unsigned char>(chars[i]);
+    }
+    // Marks the bytes of at least n, for bytes below 0x80.
+    auto atLeast = [](std::uint64_t bytes, std::uint64_t n) { return ((bytes | high) - n * ones) & high; };
+    const std::uint64_t lower = x | 0x2020202020202020ULL; // 'A'-'F' as 'a'-'f'
+    const std::uint64_t digit = atLeast(x, '0') & ~atLeast(x, '9' + 1);
+    const std::uint64_t letter = atLeast(lower, 'a') & ~atLeast(lower, 'f' + 1);
+    if ((x & high) != 0 || (digit | letter) != high) {
+        return false;
+    }
+    // Digit values (a letter's low nibble plus 9), then nibbles, pairs and halves joined with
+    // the first character most significant.
+    std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0FULL) + 9 * (letter >> 7);
+    v = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFULL;
+    v = ((v << 8) | (v >> 16)) & 0x0000FFFF0000FFFFULL;
+    value = ((v << 16) | (v >> 32)) & 0xFFFFFFFFULL;
+    return true;
+}
+
 template <typename Char> bool ParseHex(std::basic_string_view<Char> clean, TFrameBits& bits) {
     if (clean.empty()) {
         return false;
+    }
+    if constexpr (sizeof(Char) == 1) {
+        // The window's frame as captured: 16 digits, eight at a time.
+        std::uint64_t first = 0;
+        std::uint64_t second = 0;
+        if (clean.size() == 16 && ReadEightHexDigits(clean.data(), first) &&
+            ReadEightHexDigits(clean.data() + 8, second)) {
+            bits = FrameBitsFromWord(first << 32 | second);
+            return true;
+        }
     }
     // The usual case in one pass: at most 16 digits, so at most 16 significant ones.
     if (clean.size() <= 16) {

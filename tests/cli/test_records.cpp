@@ -323,29 +323,3 @@ TEST(Records, NumbersAreWrittenAsToCharsWritesThem) {
 }
 
 } // namespace
-
-namespace {
-
-TEST(Records, TheWindowFramePathReadsAsParseFrameHex) {
-    std::mt19937_64 random(16);
-    // Hexadecimal digits first; then the bytes next to their ranges, and bytes above 0x7F.
-    const std::string alphabet = "0123456789ABCDEFabcdef0000FFFFgGxX z/:@`\x7F\x80\xC0\xFF";
-    for (int i = 0; i < 20000; ++i) {
-        std::string text(i % 50 == 0 ? random() % 40 : 16, '0');
-        for (char& c : text) {
-            c = alphabet[random() % (i % 3 == 0 ? alphabet.size() : 22)];
-        }
-        TFrameBits fast;
-        TFrameBits core;
-        const bool coreOk = ParseFrameHex(text, core);
-        if (ParseWindowFrameHex(text, fast)) {
-            ASSERT_TRUE(coreOk) << text;
-            EXPECT_EQ(fast.Words, core.Words) << text;
-            EXPECT_EQ(fast.Length, core.Length) << text;
-        } else {
-            EXPECT_TRUE(text.size() != 16 || !coreOk) << text;
-        }
-    }
-}
-
-} // namespace

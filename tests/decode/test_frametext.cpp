@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -84,6 +85,31 @@ TEST(CleanFrameText, Utf8CleaningEqualsTheWindowsUtf16Cleaning) {
     }
     EXPECT_EQ(CleanFrameText(std::string(" 0xC004 C9BA-7175:3000 ")), "C004C9BA71753000");
     EXPECT_EQ(CleanFrameText(std::string("0x0x12")), "0x12");
+}
+
+TEST(ParseFrameHex, EightBitTextReadsAsTheSameTextInUtf16) {
+    // The 8-bit form reads the window's 16 digits eight at a time; the UTF-16 form one by one.
+    std::mt19937_64 random(16);
+    // Hexadecimal digits first; then the bytes next to their ranges, and bytes above 0x7F.
+    const std::string alphabet = "0123456789ABCDEFabcdef0000FFFFgGxX z/:@`\x7F\x80\xC0\xFF";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text(i % 50 == 0 ? random() % 40 : 16, '0');
+        for (char& c : text) {
+            c = alphabet[random() % (i % 3 == 0 ? alphabet.size() : 22)];
+        }
+        std::u16string wide;
+        for (const char c : text) {
+            wide.push_back(static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'\u00C0');
+        }
+        TFrameBits narrowBits;
+        TFrameBits wideBits;
+        const bool narrowOk = ParseFrameHex(text, narrowBits);
+        ASSERT_EQ(narrowOk, ParseFrameHex(wide, wideBits)) << text;
+        if (narrowOk) {
+            EXPECT_EQ(narrowBits.Words, wideBits.Words) << text;
+            EXPECT_EQ(narrowBits.Length, wideBits.Length) << text;
+        }
+    }
 }
 
 } // namespace
