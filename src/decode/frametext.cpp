@@ -3,6 +3,8 @@
 #include "orodja.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace {
 
@@ -35,8 +37,12 @@ bool ReadEightHexDigits(const char* chars, std::uint64_t& value) {
     constexpr std::uint64_t high = 0x8080808080808080ULL;
     // The first character in the lowest byte, whatever the machine's byte order.
     std::uint64_t x = 0;
-    for (int i = 7; i >= 0; --i) {
-        x = (x << 8) | static_cast<unsigned char>(chars[i]);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&x, chars, 8);
+    } else {
+        for (int i = 7; i >= 0; --i) {
+            x = (x << 8) | static_cast<unsigned char>(chars[i]);
+        }
     }
     // Marks the bytes of at least n, for bytes below 0x80.
     auto atLeast = [](std::uint64_t bytes, std::uint64_t n) { return ((bytes | high) - n * ones) & high; };
