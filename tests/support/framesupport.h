@@ -91,6 +91,7 @@ struct TFrameSpec {
                                 // as leave one closing zero
     bool Cds = false;
     std::uint64_t Count = 0;
+    bool CountAsSent = false;   // Count holds the bits as sent: no Gray coding applied
     std::uint8_t Status = 3;    // the k status bits, nE the highest
     int CrcFlip = 0;            // XORed into the CRC as sent: non-zero makes a bad frame
     int TotalBits = 64;         // padded with TailBits up to this length (never cut)
@@ -120,7 +121,7 @@ inline TBuiltFrame BuildFrame(const TFrameLayoutParams& layout, const TFrameSpec
     const int valueBits = layout.MultiTurnBits + layout.PositionBits;
     const std::uint64_t mask = valueBits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valueBits) - 1;
     std::uint64_t value = spec.Count & mask;
-    if (layout.Coding == TPositionCoding::pcGray) {
+    if (layout.Coding == TPositionCoding::pcGray && !spec.CountAsSent) {
         value ^= value >> 1;
     }
     frame.DataValue = value;
