@@ -26,6 +26,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
+# CLI11, header-only, comes from the host through a package configuration of our own:
+# cmake/cross-cli11/CLI11Config.cmake says why Debian's does not serve.
+set(CLI11_DIR "${CMAKE_CURRENT_LIST_DIR}/cross-cli11" CACHE PATH
+    "Package configuration of CLI11 for the cross build")
+
 # Wine as the emulator. Installed without its recommends, Debian's wine64 puts its loader in
 # /usr/lib/wine and nothing on the PATH. Every run gets:
 #   WINEPREFIX       a private prefix inside the build tree, created on first use, so no

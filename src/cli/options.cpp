@@ -178,6 +178,9 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
     app.get_formatter()->column_width(26);
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.set_version_flag("--version", VersionText(), "Print the version and exit");
+    // CLI11 takes "/name" and "/name:value" as options on Windows unless told otherwise; here
+    // they are file names (a path from the drive's root), as on every other system.
+    app.allow_windows_style_options(false);
 
     std::string length, multiturn, statusBits, crc, crcStart, scale, input, column, frameBytes,
         format, threads;

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -115,8 +116,8 @@ private:
             TBatchSlot* slot = nullptr;
             {
                 std::unique_lock lock(FMutex);
-                FFreeReady.wait(lock, [this] { return FStop || !FFree.empty(); });
-                if (FStop) {
+                FFreeReady.wait(lock, [this] { return FStop || Failed() || !FFree.empty(); });
+                if (FStop || Failed()) {
                     break;
                 }
                 slot = FFree.back();
@@ -159,19 +160,29 @@ private:
                 }
                 slot = FWork.front();
                 FWork.pop_front();
+                // Nothing after a failed batch is consumed.
+                if (slot->Sequence > FFailedSequence) {
+                    FFree.push_back(slot);
+                    continue;
+                }
             }
             try {
                 FProcess(*slot);
             } catch (...) {
+                // The batches before this one are still processed and consumed; the
+                // earliest failure is the one reported.
                 {
                     std::lock_guard lock(FMutex);
-                    FWorkerError = std::current_exception();
-                    FStop = true;
+                    if (slot->Sequence < FFailedSequence) {
+                        FFailedSequence = slot->Sequence;
+                        FWorkerError = std::current_exception();
+                    }
+                    FFree.push_back(slot);
                 }
                 FDoneReady.notify_all();
                 FFreeReady.notify_all();
                 FWorkReady.notify_all();
-                return;
+                continue;
             }
             {
                 std::lock_guard lock(FMutex);
@@ -188,10 +199,11 @@ private:
                 std::unique_lock lock(FMutex);
                 TBatchSlot*& done = FDone[next % FDone.size()];
                 FDoneReady.wait(lock, [&] {
-                    return FStop || (done != nullptr && done->Sequence == next) ||
+                    return FStop || next >= FFailedSequence ||
+                           (done != nullptr && done->Sequence == next) ||
                            (FReaderDone && next == FBatchesRead);
                 });
-                if (FStop || done == nullptr || done->Sequence != next) {
+                if (FStop || next >= FFailedSequence || done == nullptr || done->Sequence != next) {
                     return;
                 }
                 slot = done;
@@ -224,7 +236,11 @@ private:
     bool FReaderDone = false;
     bool FStop = false;
     std::exception_ptr FReaderError;
+    // The earliest batch whose processing threw, and its exception.
+    std::uint64_t FFailedSequence = std::numeric_limits<std::uint64_t>::max();
     std::exception_ptr FWorkerError;
+
+    bool Failed() const { return FWorkerError != nullptr; }
 };
 
 } // namespace

@@ -55,6 +55,8 @@ std::size_t PipelineSlotCount(unsigned threads);
 // Reads `reader` to its end, processes every batch and consumes the results in input order.
 // When the reader throws (TInputError: the input stops), the batches read before are still
 // processed and consumed, then the reader's exception is rethrown. An exception of `process`
-// or `consume` stops the reading and is rethrown once every thread has ended.
+// stops the reading; the batches before the failed one are still processed and consumed, with
+// any number of threads, then the exception is rethrown. An exception of `consume` stops
+// everything and is rethrown once every thread has ended.
 void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
                  const TProcessBatch& process, const TConsumeBatch& consume);

@@ -55,12 +55,16 @@ bool IsConsole(int descriptor) {
 }
 
 // A console shows UTF-16 text written with WriteConsoleW; bytes written to it would be read
-// in the console's code page. The text is whole records, so no character is split.
+// in the console's code page. The text is whole records, so no character is split; the pieces
+// of one call end before a surrogate pair rather than inside it.
 bool WriteConsole(int descriptor, std::string_view text) {
     const std::wstring wide = WideText(text);
     std::size_t done = 0;
     while (done < wide.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 1 << 15));
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 1 << 15));
+        if (chunk > 1 && done + chunk < wide.size() && IS_HIGH_SURROGATE(wide[done + chunk - 1])) {
+            --chunk;
+        }
         DWORD written = 0;
         if (!WriteConsoleW(StreamHandle(descriptor), wide.data() + done, chunk, &written, nullptr) ||
             written == 0) {
@@ -177,7 +181,13 @@ std::vector<std::string> GetUtf8Arguments(int argc, char** argv) {
     (void)argv;
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; wide != nullptr && i < count; ++i) {
+    if (wide == nullptr) {
+        // Without its arguments the program would read standard input instead of the files
+        // named: a failure (exit status 2), not an empty command line.
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                                "cannot read the command line");
+    }
+    for (int i = 1; i < count; ++i) {
         const std::size_t length = wcslen(wide[i]);
         args.push_back(length == 0 ? std::string()
                                    : NarrowText(wide[i], static_cast<int>(std::min<std::size_t>(

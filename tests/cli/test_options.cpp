@@ -34,6 +34,11 @@ TEST(Options, TableOfCommandLines) {
                     l.Signed && l.Coding == TPositionCoding::pcGray && o.CrcGiven &&
                     o.Files == std::vector<std::string>{"a.txt", "-"};
          }},
+        // Names that begin with a slash are files on every system, never Windows-style options.
+        {{"/n:70", "/help", "/captures/run 1.csv"}, -1, "", [](const TProgramOptions& o) {
+             return o.Layout.PositionBits == 26 &&
+                    o.Files == std::vector<std::string>{"/n:70", "/help", "/captures/run 1.csv"};
+         }},
         // A leading zero is decimal, never octal.
         {{"--length", "010"}, -1, "", [](const TProgramOptions& o) { return o.Layout.PositionBits == 10; }},
         {{"--input", "saleae-spi", "--column", "MOSI", "--frame-bytes", "8", "--format", "jsonl",

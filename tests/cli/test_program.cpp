@@ -44,11 +44,17 @@ protected:
     }
 
     // Runs the program in the test's folder with `args` (shell words) and `input` on its
-    // standard input.
+    // standard input. On Windows the shell is cmd: its cd changes the drive only with /d, and
+    // it finds the program by a full path of the system's own form.
     TRun Run(const std::string& args, const std::string& input = "") {
         Write("stdin", input);
-        const std::string command = "cd \"" + FDir.string() + "\" && \"" CORVANE_DECODE_EXE "\" " +
-                                    args + " < stdin > stdout 2> stderr";
+#ifdef _WIN32
+        const std::string cd = "cd /d \"";
+#else
+        const std::string cd = "cd \"";
+#endif
+        const std::string command = cd + FDir.string() + "\" && \"" + ProgramPath().string() +
+                                    "\" " + args + " < stdin > stdout 2> stderr";
         const int raw = std::system(command.c_str());
         TRun run;
 #ifdef _WIN32
@@ -70,6 +76,11 @@ protected:
             text += MakeFrameHex(layout, 2 + i % 11, 0x2545F4914F6CDD1DULL * (i + 1), 3, 0, 64) + "\n";
         }
         return text;
+    }
+
+    static fs::path ProgramPath() {
+        static const fs::path path = fs::absolute(CORVANE_DECODE_EXE).make_preferred();
+        return path;
     }
 
     fs::path FDir;
