@@ -30,6 +30,7 @@ TEST(Recognition, FindsTheFormatFromTheFirstLines) {
         {"# only a comment\n", "", F::ifHex},
         {"C0 04 C9 BA\n0xC004\n", "", F::ifHex},
         {"# capture, 2024\nC0:04\nnoise\nD1\n", "", F::ifHex}, // most data lines are hex
+        {"C0 04 C9 BA 71 75 30 00\nzz\n", "", F::ifHex},     // half, the first among them
         {std::string(100000, 'C') + "\n", "", F::ifHex},        // no line end in the sample
         {longComment, "", F::ifHex}, // a UTF-8 sequence cut by the sample's end is text
         {std::string("\0\1\2\3", 4), "", F::ifBinary},

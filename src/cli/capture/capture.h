@@ -199,7 +199,7 @@ std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TRe
 //    and Packet ID: saleae-spi; DATA, ERR-WARN and CRC: saleae-biss; the --column name
 //    (default miso) among its fields: csv;
 // 3. the first non-blank line shaped like sigrok-cli's annotation output: sigrok;
-// 4. the first line that is not a '#' comment, and more than half of the sampled ones, made of
+// 4. the first line that is not a '#' comment, and at least half of the sampled ones, made of
 //    hexadecimal digits, blanks, "0x" prefixes and the separators : , ; . _ - : hex;
 // 5. otherwise a TInputError: one that lists the header's columns when the first line has
 //    several comma- or tab-separated fields, else one naming the formats tried; both say to

@@ -183,7 +183,7 @@ TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TRe
         ++data;
         hexShaped += IsHexShaped(line.Text) ? 1 : 0;
     }
-    if (firstData == nullptr || (IsHexShaped(firstData->Text) && 2 * hexShaped > data)) {
+    if (firstData == nullptr || (IsHexShaped(firstData->Text) && 2 * hexShaped >= data)) {
         return TInputFormat::ifHex; // hex lines, or only comments
     }
     if (fields.size() >= 2) {
