@@ -92,14 +92,14 @@ const std::vector<std::uint64_t>& WindowWords() {
         TFrameLayoutParams layout;
         std::vector<std::uint64_t> w;
         while (w.size() < kCount) {
-            TFrameSpec spec;
-            spec.AckLength = 2 + static_cast<int>(random() % 27);
-            spec.Cds = (random() & 1U) != 0;
-            spec.Count = random();
-            spec.Status = static_cast<std::uint8_t>(random() & 3U);
-            spec.CrcFlip = random() % 8 == 0 ? 1 : 0;
-            spec.TailBits = random();
-            w.push_back(BuildFrame(layout, spec).Received.Packed().Words[0]);
+            TFrameContent content;
+            content.AckLength = 2 + static_cast<int>(random() % 27);
+            content.Cds = (random() & 1U) != 0;
+            content.Count = random();
+            content.Status = static_cast<std::uint8_t>(random() & 3U);
+            content.CrcFlip = random() % 8 == 0 ? 1 : 0;
+            content.TailBits = random();
+            w.push_back(BuildFrame(layout, content).Received.Packed().Words[0]);
             if (random() % 64 == 0) {
                 w.back() = ~std::uint64_t{0};
             }
@@ -185,13 +185,13 @@ void BM_LongFrames_DecodeFrameBits(benchmark::State& state) {
     std::mt19937_64 random(256);
     std::vector<TFrameBits> frames;
     while (frames.size() < kCount) {
-        TFrameSpec spec;
-        spec.AckLength = 2 + static_cast<int>(random() % 180);
-        spec.Count = random();
-        spec.Status = static_cast<std::uint8_t>(random() & 3U);
-        spec.TotalBits = 256;
-        spec.TailBits = random();
-        frames.push_back(BuildFrame(params, spec).Received.Packed());
+        TFrameContent content;
+        content.AckLength = 2 + static_cast<int>(random() % 180);
+        content.Count = random();
+        content.Status = static_cast<std::uint8_t>(random() & 3U);
+        content.TotalBits = 256;
+        content.TailBits = random();
+        frames.push_back(BuildFrame(params, content).Received.Packed());
     }
     std::size_t i = 0;
     for (auto _ : state) {
@@ -229,13 +229,13 @@ std::vector<TBenchCase> FreshCases() {
         const std::int32_t n = 1 + static_cast<std::int32_t>(random() % 50);
         TFrameLayoutParams layout;
         layout.PositionBits = n;
-        TFrameSpec spec;
-        spec.AckLength = 2 + static_cast<int>(random() % static_cast<unsigned>(64 - n - 10 - 1));
-        spec.Count = random();
-        spec.Status = static_cast<std::uint8_t>(random() % 4 == 0 ? random() & 3U : 3U);
-        spec.CrcFlip = random() % 8 == 0 ? 2 : 0;
-        spec.TailBits = random();
-        std::string hex = BuildFrame(layout, spec).Received.Hex(random() % 4 == 0);
+        TFrameContent content;
+        content.AckLength = 2 + static_cast<int>(random() % static_cast<unsigned>(64 - n - 10 - 1));
+        content.Count = random();
+        content.Status = static_cast<std::uint8_t>(random() % 4 == 0 ? random() & 3U : 3U);
+        content.CrcFlip = random() % 8 == 0 ? 2 : 0;
+        content.TailBits = random();
+        std::string hex = BuildFrame(layout, content).Received.Hex(random() % 4 == 0);
         switch (random() % 16) {
         case 0:
             hex = "0x " + hex.substr(0, 4) + " " + hex.substr(4, 4) + " " + hex.substr(8, 4) + " " +

@@ -231,23 +231,23 @@ void CheckCase(const std::uint8_t* data, std::size_t size) {
 
     TFrameBits bits;
     const std::uint8_t mode = in.Byte();
-    TFrameSpec spec;
+    TFrameContent content;
     int endBit = 0;
     if (mode % 2 == 0) {
         // A frame built for the layout, possibly cut short.
-        spec.AckLength = 2 + in.Byte() % 120;
-        spec.FirstBit = (mode & 2U) != 0;
-        spec.AckOnes = (mode & 4U) != 0 ? -1 : static_cast<int>(in.Byte() % (spec.AckLength - 1));
-        spec.Cds = (mode & 8U) != 0;
-        spec.Count = in.U64();
-        spec.Status = in.Byte();
-        spec.TotalBits = 64 + 4 * (in.Byte() % 49);
-        spec.TailBits = in.U64();
-        const TBuiltFrame built = BuildFrame(p, spec);
+        content.AckLength = 2 + in.Byte() % 120;
+        content.FirstBit = (mode & 2U) != 0;
+        content.AckOnes = (mode & 4U) != 0 ? -1 : static_cast<int>(in.Byte() % (content.AckLength - 1));
+        content.Cds = (mode & 8U) != 0;
+        content.Count = in.U64();
+        content.Status = in.Byte();
+        content.TotalBits = 64 + 4 * (in.Byte() % 49);
+        content.TailBits = in.U64();
+        const TBuiltFrame built = BuildFrame(p, content);
         TBitList received = built.Received;
         const std::uint8_t cut = in.Byte();
-        if (cut >= 0xC0 && received.Size() > spec.AckLength + 1) {
-            received.Bits.resize(static_cast<std::size_t>(spec.AckLength + 1 + cut % (received.Size() - spec.AckLength - 1)));
+        if (cut >= 0xC0 && received.Size() > content.AckLength + 1) {
+            received.Bits.resize(static_cast<std::size_t>(content.AckLength + 1 + cut % (received.Size() - content.AckLength - 1)));
         }
         bits = received.Packed();
         endBit = built.EndBit;
@@ -267,7 +267,7 @@ void CheckCase(const std::uint8_t* data, std::size_t size) {
     CheckSame(f, ReferenceDecode(p, bits));
     if (mode % 2 == 0) {
         CHECK(f.Outcome == TDecodeOutcome::doDecoded);
-        CHECK(f.AckLength == spec.AckLength);
+        CHECK(f.AckLength == content.AckLength);
         CHECK(f.Truncated == (endBit > bits.Length));
         CHECK(f.CrcOk == !f.Truncated); // a whole frame built for the layout always checks
     }

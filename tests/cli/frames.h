@@ -16,14 +16,14 @@
 // padded with zeros to `totalBits` (a multiple of 4; at least 64) or cut there when shorter.
 inline std::string MakeFrameHex(const TFrameLayout& layout, std::int32_t ack, std::uint64_t value,
                                 std::uint8_t status, std::uint16_t crcFlip, std::int32_t totalBits) {
-    TFrameSpec spec;
-    spec.AckLength = ack;
-    spec.Count = value;
-    spec.CountAsSent = true;
-    spec.Status = status;
-    spec.CrcFlip = crcFlip;
-    spec.TotalBits = totalBits;
-    TBitList bits = BuildFrame(layout.Params(), spec).Received;
+    TFrameContent content;
+    content.AckLength = ack;
+    content.Count = value;
+    content.CountAsSent = true;
+    content.Status = status;
+    content.CrcFlip = crcFlip;
+    content.TotalBits = totalBits;
+    TBitList bits = BuildFrame(layout.Params(), content).Received;
     bits.Bits.resize(static_cast<std::size_t>(totalBits), false);
     return bits.Hex();
 }

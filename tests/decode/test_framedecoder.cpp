@@ -149,14 +149,14 @@ BuiltFrame BuildWindowFrame(int ack, int n, std::uint64_t position, unsigned sta
                             std::uint64_t tail, int crcFlip = 0) {
     TFrameLayoutParams layout;
     layout.PositionBits = n;
-    TFrameSpec spec;
-    spec.AckLength = ack;
-    spec.Cds = cds;
-    spec.Count = position;
-    spec.Status = static_cast<std::uint8_t>(status);
-    spec.CrcFlip = crcFlip;
-    spec.TailBits = tail;
-    const TBuiltFrame built = BuildFrame(layout, spec);
+    TFrameContent content;
+    content.AckLength = ack;
+    content.Cds = cds;
+    content.Count = position;
+    content.Status = static_cast<std::uint8_t>(status);
+    content.CrcFlip = crcFlip;
+    content.TailBits = tail;
+    const TBuiltFrame built = BuildFrame(layout, content);
     const std::string hex = built.Received.Hex(true);
     return {std::u16string(hex.begin(), hex.end()), built.Received.Packed().Words[0]};
 }

@@ -103,7 +103,7 @@ TEST(FrameLayout, RejectsEveryValueOutsideItsRangeWithAMessageNamingIt) {
 // A random layout and a frame for it, of 64 to 256 bits (sometimes cut short).
 struct TRandomCase {
     TFrameLayoutParams Layout;
-    TFrameSpec Spec;
+    TFrameContent Content;
 };
 
 TRandomCase RandomCase(std::mt19937_64& rng) {
@@ -118,7 +118,7 @@ TRandomCase RandomCase(std::mt19937_64& rng) {
     p.Coding = rng() % 3 == 0 ? TPositionCoding::pcGray : TPositionCoding::pcBinary;
     p.Signed = rng() % 3 == 0;
 
-    TFrameSpec& s = c.Spec;
+    TFrameContent& s = c.Content;
     s.AckLength = 2 + static_cast<int>(rng() % 60);
     s.FirstBit = (rng() & 1U) != 0;
     s.Cds = (rng() & 1U) != 0;
@@ -146,10 +146,10 @@ TEST(DecodeFrameBits, RandomLayoutsRoundTripThroughTheFrameBuilder) {
         const TRandomCase c = RandomCase(rng);
         const TFrameLayoutParams& p = c.Layout;
         const TFrameLayout layout(p);
-        TBuiltFrame built = BuildFrame(p, c.Spec);
+        TBuiltFrame built = BuildFrame(p, c.Content);
         if (trial % 8 == 0) {
             // Cut somewhere after the start bit and before the CRC's last bit.
-            const int from = c.Spec.AckLength + 1;
+            const int from = c.Content.AckLength + 1;
             const int cutAt = from + static_cast<int>(rng() % static_cast<unsigned>(built.EndBit - from));
             built.Received.Bits.resize(static_cast<std::size_t>(cutAt));
         }
@@ -173,18 +173,18 @@ TEST(DecodeFrameBits, RandomLayoutsRoundTripThroughTheFrameBuilder) {
                      " n=" + std::to_string(p.PositionBits) + " k=" + std::to_string(p.StatusBits) +
                      " poly=" + std::to_string(p.CrcPolynomial));
         ASSERT_EQ(f.Outcome, TDecodeOutcome::doDecoded);
-        ASSERT_EQ(f.AckLength, c.Spec.AckLength);
+        ASSERT_EQ(f.AckLength, c.Content.AckLength);
         const bool truncated = built.EndBit > bits.Length;
         ASSERT_EQ(f.Truncated, truncated);
 
         const int valueBits = p.MultiTurnBits + p.PositionBits;
-        const std::uint64_t count = valueBits == 64 ? c.Spec.Count
-                                                    : c.Spec.Count & ((std::uint64_t{1} << valueBits) - 1);
+        const std::uint64_t count = valueBits == 64 ? c.Content.Count
+                                                    : c.Content.Count & ((std::uint64_t{1} << valueBits) - 1);
         if (!truncated) {
             ASSERT_TRUE(f.CrcOk);
             ASSERT_EQ(f.CrcCalculated, built.CrcCalculated);
             ASSERT_EQ(f.CrcReceived, built.CrcSent);
-            ASSERT_EQ(f.StatusBits, c.Spec.Status & ((1U << p.StatusBits) - 1U));
+            ASSERT_EQ(f.StatusBits, c.Content.Status & ((1U << p.StatusBits) - 1U));
             ASSERT_EQ(f.Error, p.StatusBits >= 1 && (f.StatusBits >> (p.StatusBits - 1)) == 0);
             ASSERT_EQ(f.Warning, p.StatusBits == 2 && (f.StatusBits & 1U) == 0);
             const std::uint64_t position =
@@ -212,7 +212,7 @@ TEST(DecodeFrameBits, RandomLayoutsRoundTripThroughTheFrameBuilder) {
         }
 
         // A CRC that differs from the one sent is never accepted.
-        TFrameSpec bad = c.Spec;
+        TFrameContent bad = c.Content;
         bad.CrcFlip = 1 << (trial % Degree(p.CrcPolynomial));
         const TFrameFields b = DecodeFrameBits(layout, BuildFrame(p, bad).Received.Packed());
         ASSERT_FALSE(b.CrcOk);

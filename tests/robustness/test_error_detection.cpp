@@ -44,15 +44,15 @@ TTestFrame BuildTestFrame(std::mt19937_64& random, std::int32_t n) {
 
     TFrameLayoutParams layout;
     layout.PositionBits = n;
-    TFrameSpec spec;
-    spec.AckLength = f.AckLength;
-    spec.FirstBit = (random() & 1) != 0;
-    spec.AckOnes = static_cast<int>(random() % static_cast<std::uint64_t>(f.AckLength - 1));
-    spec.Cds = (random() & 1) != 0;
-    spec.Count = f.Position;
-    spec.Status = f.Status;
-    spec.TailBits = random();
-    f.Word = BuildFrame(layout, spec).Received.Packed().Words[0];
+    TFrameContent content;
+    content.AckLength = f.AckLength;
+    content.FirstBit = (random() & 1) != 0;
+    content.AckOnes = static_cast<int>(random() % static_cast<std::uint64_t>(f.AckLength - 1));
+    content.Cds = (random() & 1) != 0;
+    content.Count = f.Position;
+    content.Status = f.Status;
+    content.TailBits = random();
+    f.Word = BuildFrame(layout, content).Received.Packed().Words[0];
     return f;
 }
 

@@ -84,7 +84,7 @@ public:
 
 // What to put into a frame. Count is the combined multi-turn and single-turn count, as the
 // layout reads it: its low m + n bits are sent (Gray-coded where the layout says so).
-struct TFrameSpec {
+struct TFrameContent {
     int AckLength = 13;         // 2 or more
     bool FirstBit = true;       // s0, which the start-bit search never looks at
     int AckOnes = -1;           // ones after s0, then zeros to the end of the ACK; -1: as many
@@ -98,7 +98,7 @@ struct TFrameSpec {
     std::uint64_t TailBits = 0; // bits after the CRC, taken from the top down, repeated
 };
 
-// A frame built for `layout` from `spec`, with the fields a correct decoder must find.
+// A frame built for `layout` from `content`, with the fields a correct decoder must find.
 struct TBuiltFrame {
     TBitList Received;
     std::uint64_t DataValue = 0; // the multi-turn and single-turn bits as sent
@@ -107,26 +107,26 @@ struct TBuiltFrame {
     int EndBit = 0;              // the index just past the CRC
 };
 
-inline TBuiltFrame BuildFrame(const TFrameLayoutParams& layout, const TFrameSpec& spec) {
+inline TBuiltFrame BuildFrame(const TFrameLayoutParams& layout, const TFrameContent& content) {
     TBuiltFrame frame;
     TBitList& bits = frame.Received;
-    bits.PutBit(spec.FirstBit);
-    const int ones = spec.AckOnes < 0 ? spec.AckLength - 2 : spec.AckOnes;
-    for (int i = 1; i < spec.AckLength; ++i) {
-        bits.PutBit(i <= ones && i < spec.AckLength - 1); // the last ACK bit is always 0
+    bits.PutBit(content.FirstBit);
+    const int ones = content.AckOnes < 0 ? content.AckLength - 2 : content.AckOnes;
+    for (int i = 1; i < content.AckLength; ++i) {
+        bits.PutBit(i <= ones && i < content.AckLength - 1); // the last ACK bit is always 0
     }
     bits.PutBit(true);  // start
-    bits.PutBit(spec.Cds);
+    bits.PutBit(content.Cds);
 
     const int valueBits = layout.MultiTurnBits + layout.PositionBits;
     const std::uint64_t mask = valueBits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << valueBits) - 1;
-    std::uint64_t value = spec.Count & mask;
-    if (layout.Coding == TPositionCoding::pcGray && !spec.CountAsSent) {
+    std::uint64_t value = content.Count & mask;
+    if (layout.Coding == TPositionCoding::pcGray && !content.CountAsSent) {
         value ^= value >> 1;
     }
     frame.DataValue = value;
     bits.Put(value, valueBits);
-    const std::uint64_t status = spec.Status & ((1U << layout.StatusBits) - 1U);
+    const std::uint64_t status = content.Status & ((1U << layout.StatusBits) - 1U);
     bits.Put(status, layout.StatusBits);
 
     const int k = layout.StatusBits;
@@ -141,12 +141,12 @@ inline TBuiltFrame BuildFrame(const TFrameLayoutParams& layout, const TFrameSpec
     const std::uint16_t widthMask = static_cast<std::uint16_t>((1U << width) - 1U);
     std::uint16_t sent = layout.CrcInverted ? static_cast<std::uint16_t>(~frame.CrcCalculated & widthMask)
                                             : frame.CrcCalculated;
-    sent = static_cast<std::uint16_t>((sent ^ spec.CrcFlip) & widthMask);
+    sent = static_cast<std::uint16_t>((sent ^ content.CrcFlip) & widthMask);
     frame.CrcSent = sent;
     bits.Put(sent, width);
     frame.EndBit = bits.Size();
-    for (int i = 0; bits.Size() < spec.TotalBits; ++i) {
-        bits.PutBit(((spec.TailBits >> (63 - i % 64)) & 1U) != 0);
+    for (int i = 0; bits.Size() < content.TotalBits; ++i) {
+        bits.PutBit(((content.TailBits >> (63 - i % 64)) & 1U) != 0);
     }
     return frame;
 }
