@@ -57,7 +57,7 @@ void PutDecimal(std::uint64_t value, std::size_t count, char16_t* out) {
 
 } // namespace
 
-// Every text is written straight into the string that returns it: digits stored one by one
+// Every text is sized first and written straight into its string: digits stored one by one
 // into a buffer and copied out at once would make the copy wait for the small stores.
 
 void FormatBitsText(std::uint64_t word, std::u16string& text) {
@@ -106,43 +106,4 @@ void FormatScaledText(double scaled, std::u16string_view unit, TRegionalSeparato
     const std::size_t length = WriteScaledNumber(scaled, separators, text.data());
     unit.copy(text.data() + length + 1, unit.size());
     text.resize(length + 1 + unit.size());
-}
-
-// The returning forms.
-
-std::u16string FormatBitsText(std::uint64_t word) {
-    std::u16string text;
-    FormatBitsText(word, text);
-    return text;
-}
-
-std::u16string FormatAckText(std::int32_t ackLength) {
-    std::u16string text;
-    FormatAckText(ackLength, text);
-    return text;
-}
-
-std::u16string FormatCrcText(std::uint16_t crc) {
-    std::u16string text;
-    FormatCrcText(crc, text);
-    return text;
-}
-
-std::u16string FormatStatusText(std::uint8_t statusBits) {
-    std::u16string text;
-    FormatStatusText(statusBits, text);
-    return text;
-}
-
-std::u16string FormatPositionText(std::uint64_t position) {
-    std::u16string text;
-    FormatPositionText(position, text);
-    return text;
-}
-
-std::u16string FormatScaledText(double scaled, std::u16string_view unit,
-                                TRegionalSeparators separators) {
-    std::u16string text;
-    FormatScaledText(scaled, unit, separators, text);
-    return text;
 }

@@ -84,8 +84,6 @@ public:
     static std::string CheckParams(const TFrameLayoutParams& params);
 
     const TFrameLayoutParams& Params() const { return FParams; }
-    const TBissCrc& Crc() const { return *FCrc; }
-    const std::shared_ptr<const TBissCrc>& SharedCrc() const { return FCrc; }
     std::int32_t CrcWidth() const { return FCrc->Width(); }
     // Multi-turn, single-turn and status bits: the bits the CRC covers.
     std::int32_t DataBits() const { return FDataBits; }
