@@ -41,7 +41,7 @@ void BM_HexReader(benchmark::State& state) {
     // Batches as the program reads them; the text buffer is reused from batch to batch.
     constexpr std::size_t batchFrames = 65536;
     TReaderOptions options;
-    options.Format = TInputFormat::ifHex;
+    options.Format = "hex";
     TCaptureBatch batch;
     std::size_t frames = 0;
     for (auto _ : state) {

@@ -326,10 +326,16 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
             }
         }
 
-        if (!input.empty() && !ParseInputFormatName(input, o.Reader.Format)) {
-            throw TUsageError{"--input: \"" + input +
-                              "\" is not one of auto, hex, csv, saleae-table, saleae-spi, "
-                              "saleae-biss, sigrok, binary"};
+        if (!input.empty()) {
+            if (input != AutoFormatName && FindInputFormat(input) == nullptr) {
+                std::string known(AutoFormatName);
+                for (const TInputFormatInfo* info : InputFormats()) {
+                    known += ", ";
+                    known += info->Name;
+                }
+                throw TUsageError{"--input: \"" + input + "\" is not one of " + known};
+            }
+            o.Reader.Format = input;
         }
         o.Reader.Column = column;
         if (!frameBytes.empty()) {

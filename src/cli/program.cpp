@@ -137,8 +137,8 @@ int RunProgram(const std::vector<std::string>& args) {
                 // Frames typed at a terminal are hexadecimal text: recognising the format
                 // would wait for many lines before the first record.
                 TReaderOptions readerOptions = options.Reader;
-                if (readerOptions.Format == TInputFormat::ifAuto && file->IsTerminal()) {
-                    readerOptions.Format = TInputFormat::ifHex;
+                if (readerOptions.Format == "auto" && file->IsTerminal()) {
+                    readerOptions.Format = "hex";
                 }
                 const auto reader = OpenCaptureReader(*file, readerOptions);
                 if (!headerWritten) {

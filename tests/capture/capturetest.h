@@ -53,7 +53,7 @@ inline TReadFrame Biss(std::uint64_t line, std::string input, std::uint64_t valu
 }
 
 struct TReadResult {
-    TInputFormat Format = TInputFormat::ifAuto;
+    std::string Format = "auto";
     std::vector<TReadFrame> Frames;
     std::uint64_t BytesConsumed = 0;
 };
@@ -65,7 +65,7 @@ inline TReadResult ReadCapture(const std::string& input, const TReaderOptions& o
     TMemoryByteSource source(input, pieceBytes);
     const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
     TReadResult result;
-    result.Format = reader->Format();
+    result.Format = std::string(reader->Format());
     TCaptureBatch batch;
     for (;;) {
         batch.Clear();
@@ -87,9 +87,9 @@ inline TReadResult ReadCapture(const std::string& input, const TReaderOptions& o
     return result;
 }
 
-inline TReaderOptions Options(TInputFormat format, std::string column = "", std::uint32_t frameBytes = 0) {
+inline TReaderOptions Options(std::string format, std::string column = "", std::uint32_t frameBytes = 0) {
     TReaderOptions options;
-    options.Format = format;
+    options.Format = std::move(format);
     options.Column = std::move(column);
     options.FrameBytes = frameBytes;
     return options;

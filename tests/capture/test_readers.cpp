@@ -42,13 +42,13 @@ void RunCases(const std::vector<TCase>& cases, bool crlfToo = true) {
     }
 }
 
-const TInputFormat Hex_ = TInputFormat::ifHex;
-const TInputFormat Csv_ = TInputFormat::ifCsv;
-const TInputFormat Table_ = TInputFormat::ifSaleaeTable;
-const TInputFormat Spi_ = TInputFormat::ifSaleaeSpi;
-const TInputFormat Biss_ = TInputFormat::ifSaleaeBiss;
-const TInputFormat Sigrok_ = TInputFormat::ifSigrok;
-const TInputFormat Binary_ = TInputFormat::ifBinary;
+const std::string Hex_ = "hex";
+const std::string Csv_ = "csv";
+const std::string Table_ = "saleae-table";
+const std::string Spi_ = "saleae-spi";
+const std::string Biss_ = "saleae-biss";
+const std::string Sigrok_ = "sigrok";
+const std::string Binary_ = "binary";
 
 // The error a reader stops with: its line and whether its message holds `part`.
 void ExpectInputError(const std::string& input, const TReaderOptions& options, std::uint64_t line,

@@ -12,40 +12,39 @@
 
 namespace {
 
-const std::vector<TInputFormat> TextFormats = {TInputFormat::ifHex, TInputFormat::ifCsv,
-                                               TInputFormat::ifSaleaeTable, TInputFormat::ifSaleaeSpi,
-                                               TInputFormat::ifSaleaeBiss, TInputFormat::ifSigrok};
+const std::vector<std::string> TextFormats = {"hex", "csv",
+                                               "saleae-table", "saleae-spi",
+                                               "saleae-biss", "sigrok"};
 
 TEST(Recognition, FindsTheFormatFromTheFirstLines) {
-    using F = TInputFormat;
     struct TCase {
         std::string Input;
         std::string Column;
-        TInputFormat Format;
+        std::string Format;
     };
     const std::string longComment = "#" + std::string(70000, 'x') + "\xC3\xBC\nC0\n";
     const std::vector<TCase> cases = {
-        {"", "", F::ifHex},
-        {"\n \n\t\n", "", F::ifHex},
-        {"# only a comment\n", "", F::ifHex},
-        {"C0 04 C9 BA\n0xC004\n", "", F::ifHex},
-        {"# capture, 2024\nC0:04\nnoise\nD1\n", "", F::ifHex}, // most data lines are hex
-        {"C0 04 C9 BA 71 75 30 00\nzz\n", "", F::ifHex},     // half, the first among them
-        {std::string(100000, 'C') + "\n", "", F::ifHex},        // no line end in the sample
-        {longComment, "", F::ifHex}, // a UTF-8 sequence cut by the sample's end is text
-        {std::string("\0\1\2\3", 4), "", F::ifBinary},
-        {"\xC0\x04\xC9\xBA\x71\x75\x30\x00", "", F::ifBinary}, // not UTF-8
-        {"C0\x1B" "04\n", "", F::ifBinary},
-        {"name,type,start_time,duration,\"mosi\",\"miso\"\n", "", F::ifSaleaeTable},
-        {"Time [s],Packet ID,MOSI,MISO\n", "", F::ifSaleaeSpi},
-        {"Time[s],DATA,ERR-WARN,CRC\n", "", F::ifSaleaeBiss},
-        {"\xEF\xBB\xBF" "index,MISO\n1,C0\n", "", F::ifCsv},
-        {"t\tmosi\n", "MOSI", F::ifCsv},
-        {"spi-1: C0 04\n", "", F::ifSigrok},
-        {"\n20-284 spi-1: MISO transfer: \"C0 04\"\n", "", F::ifSigrok},
+        {"", "", "hex"},
+        {"\n \n\t\n", "", "hex"},
+        {"# only a comment\n", "", "hex"},
+        {"C0 04 C9 BA\n0xC004\n", "", "hex"},
+        {"# capture, 2024\nC0:04\nnoise\nD1\n", "", "hex"}, // most data lines are hex
+        {"C0 04 C9 BA 71 75 30 00\nzz\n", "", "hex"},     // half, the first among them
+        {std::string(100000, 'C') + "\n", "", "hex"},        // no line end in the sample
+        {longComment, "", "hex"}, // a UTF-8 sequence cut by the sample's end is text
+        {std::string("\0\1\2\3", 4), "", "binary"},
+        {"\xC0\x04\xC9\xBA\x71\x75\x30\x00", "", "binary"}, // not UTF-8
+        {"C0\x1B" "04\n", "", "binary"},
+        {"name,type,start_time,duration,\"mosi\",\"miso\"\n", "", "saleae-table"},
+        {"Time [s],Packet ID,MOSI,MISO\n", "", "saleae-spi"},
+        {"Time[s],DATA,ERR-WARN,CRC\n", "", "saleae-biss"},
+        {"\xEF\xBB\xBF" "index,MISO\n1,C0\n", "", "csv"},
+        {"t\tmosi\n", "MOSI", "csv"},
+        {"spi-1: C0 04\n", "", "sigrok"},
+        {"\n20-284 spi-1: MISO transfer: \"C0 04\"\n", "", "sigrok"},
     };
     for (const TCase& c : cases) {
-        TReaderOptions options = Options(TInputFormat::ifAuto, c.Column, 8);
+        TReaderOptions options = Options("auto", c.Column, 8);
         TMemoryByteSource source(c.Input, 5);
         EXPECT_EQ(OpenCaptureReader(source, options)->Format(), c.Format) << c.Input.substr(0, 40);
     }
@@ -61,7 +60,7 @@ TEST(Recognition, LooksAtTheSameLinesWhateverTheReadSizes) {
     input += std::string("\x01\x02\n", 3);
     for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{17}, SIZE_MAX}) {
         TMemoryByteSource source(input, piece);
-        EXPECT_EQ(OpenCaptureReader(source, Options(TInputFormat::ifAuto))->Format(), TInputFormat::ifHex)
+        EXPECT_EQ(OpenCaptureReader(source, Options("auto"))->Format(), "hex")
             << "piece " << piece;
     }
 }
@@ -81,7 +80,7 @@ TEST(Recognition, SaysWhatWasTriedWhenNothingFits) {
     for (const TCase& c : cases) {
         TMemoryByteSource source(c.Input);
         try {
-            OpenCaptureReader(source, Options(TInputFormat::ifAuto));
+            OpenCaptureReader(source, Options("auto"));
             ADD_FAILURE() << "no error for " << c.Input;
         } catch (const TInputError& error) {
             EXPECT_EQ(error.Line(), c.Line) << error.what();
@@ -91,24 +90,25 @@ TEST(Recognition, SaysWhatWasTriedWhenNothingFits) {
 }
 
 TEST(Recognition, NamesOfFormats) {
-    TInputFormat format = TInputFormat::ifAuto;
-    for (const char* name : {"auto", "hex", "csv", "saleae-table", "saleae-spi", "saleae-biss", "sigrok", "binary"}) {
-        ASSERT_TRUE(ParseInputFormatName(name, format)) << name;
-        EXPECT_EQ(InputFormatName(format), name);
+    for (const char* name : {"hex", "csv", "saleae-table", "saleae-spi", "saleae-biss", "sigrok", "binary"}) {
+        const TInputFormatInfo* info = FindInputFormat(name);
+        ASSERT_NE(info, nullptr) << name;
+        EXPECT_EQ(info->Name, name);
     }
-    EXPECT_FALSE(ParseInputFormatName("Hex", format));
-    EXPECT_FALSE(ParseInputFormatName("pcap", format));
+    EXPECT_EQ(FindInputFormat("auto"), nullptr);
+    EXPECT_EQ(FindInputFormat("Hex"), nullptr);
+    EXPECT_EQ(FindInputFormat("pcap"), nullptr);
     TMemoryByteSource source("C0\n");
-    EXPECT_THROW(OpenCaptureReader(source, Options(static_cast<TInputFormat>(99))), TInputError);
+    EXPECT_THROW(OpenCaptureReader(source, Options("pcap")), TInputError);
 }
 
 // Reads `input` in every format, whole and in odd pieces, and checks what must hold whatever
 // the input: the same frames both ways, lines that never decrease, hex frames of letters and
 // digits only, short inputs for invalid frames. A TInputError is an answer too.
 void ReadInEveryFormat(const std::string& input, const char* what) {
-    for (const TInputFormat format : TextFormats) {
+    for (const std::string& format : TextFormats) {
         for (const std::uint32_t frameBytes : {0U, 3U}) {
-            SCOPED_TRACE(::testing::Message() << what << " as " << InputFormatName(format) << ", frame bytes " << frameBytes);
+            SCOPED_TRACE(::testing::Message() << what << " as " << format << ", frame bytes " << frameBytes);
             const TReaderOptions options = Options(format, "", frameBytes);
             std::string whole;
             std::string pieces;
@@ -164,38 +164,38 @@ TEST(BadInput, BinaryGarbageToEveryReader) {
 
 TEST(BadInput, GarbageRecognisedAsBinaryIsCutIntoFrames) {
     const std::string garbage("\x00\xFF\x10\x80\x7F", 5);
-    const TReadResult result = ReadCapture(garbage, Options(TInputFormat::ifAuto, "", 2), 1);
-    EXPECT_EQ(result.Format, TInputFormat::ifBinary);
+    const TReadResult result = ReadCapture(garbage, Options("auto", "", 2), 1);
+    EXPECT_EQ(result.Format, "binary");
     EXPECT_EQ(result.Frames, (std::vector<TReadFrame>{Hex(1, "00FF"), Hex(2, "1080"), Invalid(3, "7F")}));
 }
 
 TEST(BadInput, EmptyInputHasNoFramesInAnyFormat) {
-    EXPECT_TRUE(ReadCapture("", Options(TInputFormat::ifBinary, "", 8)).Frames.empty());
+    EXPECT_TRUE(ReadCapture("", Options("binary", "", 8)).Frames.empty());
     for (const std::string input : {"", "\xEF\xBB\xBF"}) {
-        for (const TInputFormat format : TextFormats) {
+        for (const std::string& format : TextFormats) {
             const TReadResult result = ReadCapture(input, Options(format));
-            EXPECT_TRUE(result.Frames.empty()) << InputFormatName(format);
+            EXPECT_TRUE(result.Frames.empty()) << format;
             EXPECT_EQ(result.BytesConsumed, input.size());
         }
-        EXPECT_TRUE(ReadCapture(input, Options(TInputFormat::ifAuto)).Frames.empty());
+        EXPECT_TRUE(ReadCapture(input, Options("auto")).Frames.empty());
     }
 }
 
 TEST(BadInput, TruncatedLastRows) {
     struct TCase {
-        TInputFormat Format;
+        std::string Format;
         std::string Input;
         std::vector<TReadFrame> Frames;
     };
     const std::vector<TCase> cases = {
-        {TInputFormat::ifCsv, "time,note,miso\n1,a,C0\n2,b", {Hex(2, "C0"), Invalid(3, "2,b")}},
-        {TInputFormat::ifCsv, "time,note,miso\n1,a,C0\n2,\"b", {Hex(2, "C0"), Invalid(3, "2,\"b")}},
-        {TInputFormat::ifSaleaeTable, "name,type,start_time,miso\nSPI,enable,0.1,\nSPI,result,0.2,0xC0\nSPI,res",
+        {"csv", "time,note,miso\n1,a,C0\n2,b", {Hex(2, "C0"), Invalid(3, "2,b")}},
+        {"csv", "time,note,miso\n1,a,C0\n2,\"b", {Hex(2, "C0"), Invalid(3, "2,\"b")}},
+        {"saleae-table", "name,type,start_time,miso\nSPI,enable,0.1,\nSPI,result,0.2,0xC0\nSPI,res",
          {Invalid(2, "C0 SPI,res")}},
-        {TInputFormat::ifSaleaeSpi, "Time [s],Packet ID,MOSI,MISO\n0.1,0,0x00,0xC0\n0.2,0,0x0", {Invalid(2, "C0 0.2,0,0x0")}},
-        {TInputFormat::ifSaleaeBiss, "Time[s],DATA,ERR-WARN,CRC\n0.1,0x1,0x3,0x2A\n0.2,0x1,0x",
+        {"saleae-spi", "Time [s],Packet ID,MOSI,MISO\n0.1,0,0x00,0xC0\n0.2,0,0x0", {Invalid(2, "C0 0.2,0,0x0")}},
+        {"saleae-biss", "Time[s],DATA,ERR-WARN,CRC\n0.1,0x1,0x3,0x2A\n0.2,0x1,0x",
          {Biss(2, "0x1,0x3,0x2A", 1, 3, 0x2A), Invalid(3, "0.2,0x1,0x")}},
-        {TInputFormat::ifSigrok, "spi-1: C0 04\nspi-1: C", {Hex(1, "C004"), Hex(2, "C")}},
+        {"sigrok", "spi-1: C0 04\nspi-1: C", {Hex(1, "C004"), Hex(2, "C")}},
     };
     for (const TCase& c : cases) {
         EXPECT_EQ(ReadCapture(c.Input, Options(c.Format)).Frames, c.Frames) << c.Input;
@@ -206,28 +206,28 @@ TEST(BadInput, TenMegabyteLineInEveryFormat) {
     const std::string huge(10 * 1000 * 1000, '7');
     const std::string start = std::string(64, '7') + "...";
     struct TCase {
-        TInputFormat Format;
+        std::string Format;
         std::string Before;
         std::string After;
         std::vector<TReadFrame> Frames;
     };
     const std::vector<TCase> cases = {
-        {TInputFormat::ifHex, "C0\n", "\nD1\n", {Hex(1, "C0"), Invalid(2, start), Hex(3, "D1")}},
-        {TInputFormat::ifCsv, "miso\nC0\n", "\nD1\n", {Hex(2, "C0"), Invalid(3, start), Hex(4, "D1")}},
-        {TInputFormat::ifSaleaeTable, "name,type,start_time,miso\nSPI,result,0,0xC0\n", "\nSPI,result,0,0xD1\n",
+        {"hex", "C0\n", "\nD1\n", {Hex(1, "C0"), Invalid(2, start), Hex(3, "D1")}},
+        {"csv", "miso\nC0\n", "\nD1\n", {Hex(2, "C0"), Invalid(3, start), Hex(4, "D1")}},
+        {"saleae-table", "name,type,start_time,miso\nSPI,result,0,0xC0\n", "\nSPI,result,0,0xD1\n",
          {Hex(2, "C0"), Invalid(3, start), Hex(4, "D1")}},
-        {TInputFormat::ifSaleaeSpi, "Time [s],Packet ID,MOSI,MISO\n0,,0,0xC0\n", "\n0,,0,0xD1\n",
+        {"saleae-spi", "Time [s],Packet ID,MOSI,MISO\n0,,0,0xC0\n", "\n0,,0,0xD1\n",
          {Hex(2, "C0"), Invalid(3, start), Hex(4, "D1")}},
-        {TInputFormat::ifSaleaeBiss, "Time[s],DATA,ERR-WARN,CRC\n", "\n0,1,2,3\n",
+        {"saleae-biss", "Time[s],DATA,ERR-WARN,CRC\n", "\n0,1,2,3\n",
          {Invalid(2, start), Biss(3, "1,2,3", 1, 2, 3)}},
-        {TInputFormat::ifSigrok, "spi-1: C0\n", "\nspi-1: D1\n", {Hex(1, "C0"), Invalid(2, start), Hex(3, "D1")}},
+        {"sigrok", "spi-1: C0\n", "\nspi-1: D1\n", {Hex(1, "C0"), Invalid(2, start), Hex(3, "D1")}},
         // A value of 10 MB: the frame it makes is too long.
-        {TInputFormat::ifSaleaeTable, "name,type,start_time,miso\nSPI,result,0,0x", "\n", {Invalid(2, std::string("SPI,result,0,0x") + std::string(49, '7') + "...")}},
+        {"saleae-table", "name,type,start_time,miso\nSPI,result,0,0x", "\n", {Invalid(2, std::string("SPI,result,0,0x") + std::string(49, '7') + "...")}},
     };
     for (const TCase& c : cases) {
         for (const std::size_t piece : {std::size_t{65536 + 3}, SIZE_MAX}) {
             const TReadResult result = ReadCapture(c.Before + huge + c.After, Options(c.Format), piece);
-            EXPECT_EQ(result.Frames, c.Frames) << InputFormatName(c.Format) << ", piece " << piece;
+            EXPECT_EQ(result.Frames, c.Frames) << c.Format << ", piece " << piece;
         }
     }
     // A span whose values never end.
@@ -235,7 +235,7 @@ TEST(BadInput, TenMegabyteLineInEveryFormat) {
     for (int i = 0; i < 40000; ++i) {
         span += "SPI,result,0,0xC0\n";
     }
-    const TReadResult result = ReadCapture(span, Options(TInputFormat::ifSaleaeTable));
+    const TReadResult result = ReadCapture(span, Options("saleae-table"));
     std::string digits;
     for (int i = 0; i < 32; ++i) {
         digits += "C0";
@@ -248,7 +248,7 @@ TEST(BadInput, QuotedFieldNeverClosed) {
     for (int i = 0; i < 200000; ++i) {
         input += "2,C2\n";
     }
-    const TReadResult result = ReadCapture(input, Options(TInputFormat::ifCsv), 4093);
+    const TReadResult result = ReadCapture(input, Options("csv"), 4093);
     ASSERT_EQ(result.Frames.size(), 2U);
     EXPECT_EQ(result.Frames[0], Hex(2, "C0"));
     EXPECT_EQ(result.Frames[1], Invalid(3, "\"open,C1\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n2,C2\n..."));
@@ -269,7 +269,7 @@ TEST(BlockBoundaries, LinesCutByEveryReadSizeKeepTheirFrames) {
         expected.push_back(Hex(line, text));
     }
     for (const std::size_t piece : {std::size_t{1} << 20, (std::size_t{1} << 20) - 1, std::size_t{4093}, std::size_t{1}}) {
-        const TReadResult result = ReadCapture(input, Options(TInputFormat::ifHex), piece, 4096);
+        const TReadResult result = ReadCapture(input, Options("hex"), piece, 4096);
         EXPECT_EQ(result.Frames == expected, true) << "piece " << piece;
         EXPECT_EQ(result.BytesConsumed, input.size());
     }

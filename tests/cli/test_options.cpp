@@ -23,7 +23,7 @@ TEST(Options, TableOfCommandLines) {
                     l.CrcPolynomial == 0x43 && l.CrcStart == 0 && l.CrcInverted && !l.Signed &&
                     l.Coding == TPositionCoding::pcBinary && !o.Scale.Enabled && !o.FormatGiven &&
                     o.Mode == TRunMode::rmRecords && o.Threads == 0 && o.Files.empty() &&
-                    o.Reader.Format == TInputFormat::ifAuto;
+                    o.Reader.Format == "auto";
          }},
         {{"-n", "0x1A", "--multiturn", "12", "--status-bits", "1", "--crc", "0x190D9",
           "--crc-start", "0X1F", "--crc-not-inverted", "--gray", "--signed", "a.txt", "-"},
@@ -44,7 +44,7 @@ TEST(Options, TableOfCommandLines) {
         {{"--input", "saleae-spi", "--column", "MOSI", "--frame-bytes", "8", "--format", "jsonl",
           "--summary", "--threads", "3"},
          -1, "", [](const TProgramOptions& o) {
-             return o.Reader.Format == TInputFormat::ifSaleaeSpi && o.Reader.Column == "MOSI" &&
+             return o.Reader.Format == "saleae-spi" && o.Reader.Column == "MOSI" &&
                     o.Reader.FrameBytes == 8 && o.Format == TOutputFormat::ofJsonl && o.FormatGiven &&
                     o.Mode == TRunMode::rmSummary && o.Threads == 3;
          }},

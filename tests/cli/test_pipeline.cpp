@@ -20,7 +20,7 @@ namespace {
 class TCountingReader : public TCaptureReader {
 public:
     TCountingReader(std::uint64_t frames, std::uint64_t failAt) : FFrames(frames), FFailAt(failAt) {}
-    TInputFormat Format() const override { return TInputFormat::ifHex; }
+    std::string_view Format() const override { return "hex"; }
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         for (std::size_t i = 0; i < maxFrames && FNext <= FFrames; ++i, ++FNext) {
             if (FNext == FFailAt) {
@@ -161,7 +161,7 @@ TEST(Pipeline, RecordsAndSummaryDoNotDependOnThreads) {
     class TTextReader : public TCaptureReader {
     public:
         explicit TTextReader(const std::vector<std::string>& texts) : FTexts(texts) {}
-        TInputFormat Format() const override { return TInputFormat::ifHex; }
+        std::string_view Format() const override { return "hex"; }
         bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
             for (std::size_t i = 0; i < maxFrames && FNext < FTexts.size(); ++i, ++FNext) {
                 AddFrame(batch, FNext + 1, FTexts[FNext]);

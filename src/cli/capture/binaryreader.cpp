@@ -21,7 +21,7 @@ public:
         : FSource(std::move(source)), FFrameBytes(frameBytes),
           FBuffer(new char[BlockBytes]) {}
 
-    TInputFormat Format() const override { return TInputFormat::ifBinary; }
+    std::string_view Format() const override { return "binary"; }
 
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();

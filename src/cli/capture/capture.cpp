@@ -9,36 +9,36 @@
 
 namespace {
 
-constexpr std::array<std::pair<TInputFormat, std::string_view>, 8> FormatNames = {{
-    {TInputFormat::ifAuto, "auto"},
-    {TInputFormat::ifHex, "hex"},
-    {TInputFormat::ifCsv, "csv"},
-    {TInputFormat::ifSaleaeTable, "saleae-table"},
-    {TInputFormat::ifSaleaeSpi, "saleae-spi"},
-    {TInputFormat::ifSaleaeBiss, "saleae-biss"},
-    {TInputFormat::ifSigrok, "sigrok"},
-    {TInputFormat::ifBinary, "binary"},
-}};
+const TInputFormatInfo Infos[] = {
+    {"hex", "one frame per line as hexadecimal text"},
+    {"csv", "any CSV with a header row; the frame is the hex text in the chosen column"},
+    {"saleae-table", "a logic analyzer's data-table export: enable ... disable spans of bytes"},
+    {"saleae-spi", "a logic analyzer's SPI export: rows with the same packet id form a frame"},
+    {"saleae-biss", "a logic analyzer's BiSS export: each row holds the fields of one frame"},
+    {"sigrok", "sigrok-cli SPI annotation lines"},
+    {"binary", "raw bytes, a fixed number per frame"},
+};
 
 } // namespace
 
-std::string_view InputFormatName(TInputFormat format) {
-    for (const auto& [f, name] : FormatNames) {
-        if (f == format) {
-            return name;
+const std::vector<const TInputFormatInfo*>& InputFormats() {
+    static const std::vector<const TInputFormatInfo*> formats = [] {
+        std::vector<const TInputFormatInfo*> list;
+        for (const TInputFormatInfo& info : Infos) {
+            list.push_back(&info);
         }
-    }
-    return "unknown";
+        return list;
+    }();
+    return formats;
 }
 
-bool ParseInputFormatName(std::string_view name, TInputFormat& format) {
-    for (const auto& [f, known] : FormatNames) {
-        if (known == name) {
-            format = f;
-            return true;
+const TInputFormatInfo* FindInputFormat(std::string_view name) {
+    for (const TInputFormatInfo* info : InputFormats()) {
+        if (info->Name == name) {
+            return info;
         }
     }
-    return false;
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -88,42 +88,39 @@ std::string ReadSample(TByteSource& source, bool& complete) {
 } // namespace
 
 std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options) {
-    TInputFormat format = options.Format;
+    std::string_view format = options.Format;
     std::string sample;
-    if (format == TInputFormat::ifAuto) {
+    if (format == "auto") {
         bool complete = false;
         sample = ReadSample(source, complete);
         format = DetectInputFormat(sample, complete, options);
-        if (format == TInputFormat::ifBinary && options.FrameBytes == 0) {
+        if (format == "binary" && options.FrameBytes == 0) {
             throw TInputError(0, "the input looks like raw bytes (binary): give --frame-bytes N, the "
                                  "number of bytes per frame, or --input with the format it is in");
         }
     }
-    const bool cuts = format == TInputFormat::ifBinary || format == TInputFormat::ifSigrok ||
-                      format == TInputFormat::ifSaleaeTable || format == TInputFormat::ifSaleaeSpi;
+    const bool cuts = format == "binary" || format == "sigrok" ||
+                      format == "saleae-table" || format == "saleae-spi";
     if (cuts && options.FrameBytes > MaxFrameBytes) {
         throw TInputError(0, "--frame-bytes " + std::to_string(options.FrameBytes) +
                                  " is more than a frame can hold; the most is " +
                                  std::to_string(MaxFrameBytes));
     }
     auto rest = std::make_unique<TPrefixedSource>(std::move(sample), source);
-    switch (format) {
-    case TInputFormat::ifHex:
+    if (format == "hex") {
         return MakeHexReader(std::move(rest));
-    case TInputFormat::ifCsv:
+    } else if (format == "csv") {
         return MakeCsvReader(std::move(rest), options);
-    case TInputFormat::ifSaleaeTable:
+    } else if (format == "saleae-table") {
         return MakeSaleaeTableReader(std::move(rest), options);
-    case TInputFormat::ifSaleaeSpi:
+    } else if (format == "saleae-spi") {
         return MakeSaleaeSpiReader(std::move(rest), options);
-    case TInputFormat::ifSaleaeBiss:
+    } else if (format == "saleae-biss") {
         return MakeSaleaeBissReader(std::move(rest));
-    case TInputFormat::ifSigrok:
+    } else if (format == "sigrok") {
         return MakeSigrokReader(std::move(rest), options);
-    case TInputFormat::ifBinary:
+    } else if (format == "binary") {
         return MakeBinaryReader(std::move(rest), options);
-    case TInputFormat::ifAuto:
-        break;
     }
     throw TInputError(0, "unknown input format");
 }

@@ -15,22 +15,20 @@
 #include <string_view>
 #include <vector>
 
-enum class TInputFormat {
-    ifAuto,        // recognised from the first lines
-    ifHex,         // one frame per line as hexadecimal text
-    ifCsv,         // any CSV with a header row; the frame is the hex text in the chosen column
-    ifSaleaeTable, // a logic analyzer's data-table export: enable ... disable spans of bytes
-    ifSaleaeSpi,   // a logic analyzer's SPI export: rows with the same packet id form a frame
-    ifSaleaeBiss,  // a logic analyzer's BiSS export: each row holds the fields of one frame
-    ifSigrok,      // sigrok-cli SPI annotation lines
-    ifBinary,      // raw bytes, a fixed number per frame
+// An input format as the registry of readers knows it: its name on the command line
+// ("hex", "csv", ...) and one line for --help and the manual. The list is InputFormats(),
+// most specific first: the order in which --input auto tries them.
+struct TInputFormatInfo {
+    std::string_view Name;
+    std::string_view Summary;
 };
 
-// The names of the formats as the command line writes them: "auto", "hex", "csv",
-// "saleae-table", "saleae-spi", "saleae-biss", "sigrok", "binary".
-std::string_view InputFormatName(TInputFormat format);
-// The format of a name as above; false for an unknown name.
-bool ParseInputFormatName(std::string_view name, TInputFormat& format);
+// The formats, most specific first; "auto" is not among them.
+const std::vector<const TInputFormatInfo*>& InputFormats();
+// The format of a name; nullptr for an unknown name and for "auto".
+const TInputFormatInfo* FindInputFormat(std::string_view name);
+// The name that asks for recognition from the input itself.
+inline constexpr std::string_view AutoFormatName = "auto";
 
 enum class TCaptureKind : std::uint8_t {
     // The frame as hexadecimal text, cleaned as AppendCleanFrameText cleans it (letters and
@@ -41,6 +39,12 @@ enum class TCaptureKind : std::uint8_t {
     // A row of a logic analyzer's BiSS decoder: Data holds its fields; its input is the three
     // fields as written, joined by commas.
     ckBissFields,
+    // The received bits of a frame recovered from a signal capture: BitCount bits written as
+    // hexadecimal text, bit 0 the top bit of the first digit, zeros after the last bit to fill
+    // the last digit. Its timing is in TCaptureBatch::Timing.
+    ckBits,
+    // A burst of clocks that the capture cut (it starts or ends inside it): never decoded.
+    ckCut,
 };
 
 struct TCaptureFrame {
@@ -52,6 +56,18 @@ struct TCaptureFrame {
     std::uint32_t InputOffset = 0;
     std::uint32_t InputSize = 0;
     TFrameData Data; // ckBissFields only
+    std::uint16_t BitCount = 0; // ckBits only
+};
+
+// When and how a frame of a signal capture came: the time of its first falling clock edge
+// (seconds from the capture's start), the clock (1 / the median clock period), the line delay
+// (seconds from the second rising clock edge to the slave's ACK) and the CDM bit the master
+// sent after it (0 or 1). Frames whose burst was cut or too long have only Time.
+struct TFrameTiming {
+    double Time = 0.0;
+    double ClockHz = 0.0;
+    double LineDelay = 0.0;
+    std::uint8_t Cdm = 0;
 };
 
 // Frames read in one go, their texts in one buffer, so that a batch is a few allocations
@@ -59,12 +75,15 @@ struct TCaptureFrame {
 struct TCaptureBatch {
     std::vector<TCaptureFrame> Frames;
     std::string Text;
+    // Empty, or one for each frame (signal captures).
+    std::vector<TFrameTiming> Timing;
     // Bytes of the input consumed up to the end of this batch, for progress reports.
     std::uint64_t BytesConsumed = 0;
 
     void Clear() {
         Frames.clear();
         Text.clear();
+        Timing.clear();
     }
     std::string_view Input(const TCaptureFrame& frame) const {
         return std::string_view(Text).substr(frame.InputOffset, frame.InputSize);
@@ -95,12 +114,20 @@ public:
 };
 
 struct TReaderOptions {
-    TInputFormat Format = TInputFormat::ifAuto;
+    // A name of InputFormats(), or AutoFormatName.
+    std::string Format = std::string(AutoFormatName);
+    // The input's path as given, empty for standard input: formats kept in a file that must be
+    // read out of order (a zip) or beside other files (one file per channel) open it by name.
+    std::string Path;
     // The column that holds the frame (CSV) or the data line (SPI exports); case-insensitive.
     // Empty: "miso".
     std::string Column;
     // Bytes per frame where the format marks no frame boundary; 0 when not given.
     std::uint32_t FrameBytes = 0;
+    // Signal captures: the clock (MA) and data (SLO) channels, by name or 0-based index;
+    // empty to choose them by their usual names.
+    std::string ClockChannel;
+    std::string DataChannel;
 };
 
 // The longest line or row a reader keeps. A longer one becomes a ckInvalid frame whose input is
@@ -110,8 +137,11 @@ inline constexpr std::size_t MaxLineBytes = 64 * 1024;
 class TCaptureReader {
 public:
     virtual ~TCaptureReader() = default;
-    // The format being read; never ifAuto.
-    virtual TInputFormat Format() const = 0;
+    // The name of the format being read; never AutoFormatName.
+    virtual std::string_view Format() const = 0;
+    // What separates the input's name from a frame's number in a record's source: ':' before
+    // line numbers, '#' before the burst numbers of a signal capture.
+    virtual char SourceSeparator() const { return ':'; }
     // Appends the next frames to `batch`, at most `maxFrames` and at least one unless the input
     // is exhausted, and updates its BytesConsumed. Returns false when no frame was left to
     // append. Memory stays bounded whatever the input. Throws TInputError for a fault that

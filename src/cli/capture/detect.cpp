@@ -101,7 +101,7 @@ std::string Shown(std::string_view text) {
 
 } // namespace
 
-TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options) {
+std::string_view DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options) {
     if (sample.substr(0, Bom.size()) == Bom) {
         sample.remove_prefix(Bom.size());
     }
@@ -125,7 +125,7 @@ TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TRe
         }
     }
     if (LooksBinary(sample, complete)) {
-        return TInputFormat::ifBinary;
+        return "binary";
     }
     // The non-blank lines of the sample; a last line without its end only when the sample is
     // the whole input or holds no other line.
@@ -146,7 +146,7 @@ TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TRe
         at = end + 1;
     }
     if (lines.empty()) {
-        return TInputFormat::ifHex; // nothing but blanks: no frames in any format
+        return "hex"; // nothing but blanks: no frames in any format
     }
 
     const TSampleLine& first = lines.front();
@@ -155,22 +155,22 @@ TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TRe
     SplitCsvText(first.Text, DetectCsvDelimiter(first.Text), fields, scratch);
     auto has = [&fields](std::string_view name) { return FindColumn(fields, name) >= 0; };
     if (has("name") && has("type") && has("start_time")) {
-        return TInputFormat::ifSaleaeTable;
+        return "saleae-table";
     }
     if (has("time [s]") && has("packet id")) {
-        return TInputFormat::ifSaleaeSpi;
+        return "saleae-spi";
     }
     if (has("data") && has("err-warn") && has("crc")) {
-        return TInputFormat::ifSaleaeBiss;
+        return "saleae-biss";
     }
     const std::string_view column = WantedColumn(options);
     if (has(column)) {
-        return TInputFormat::ifCsv;
+        return "csv";
     }
     std::string_view instance;
     std::string digits;
     if (ParseSigrokAnnotation(first.Text, instance, digits)) {
-        return TInputFormat::ifSigrok;
+        return "sigrok";
     }
     std::size_t data = 0;
     std::size_t hexShaped = 0;
@@ -184,7 +184,7 @@ TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TRe
         hexShaped += IsHexShaped(line.Text) ? 1 : 0;
     }
     if (firstData == nullptr || (IsHexShaped(firstData->Text) && 2 * hexShaped >= data)) {
-        return TInputFormat::ifHex; // hex lines, or only comments
+        return "hex"; // hex lines, or only comments
     }
     if (fields.size() >= 2) {
         throw TInputError(first.Line, "the input looks like CSV, but its header has no column \"" +

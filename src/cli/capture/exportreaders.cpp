@@ -142,7 +142,7 @@ public:
         FData = NeedColumn(WantedColumn(options), what, true);
     }
 
-    TInputFormat Format() const override { return TInputFormat::ifSaleaeTable; }
+    std::string_view Format() const override { return "saleae-table"; }
 
 protected:
     void ReadFields() override {
@@ -194,7 +194,7 @@ public:
         FData = NeedColumn(WantedColumn(options), what, true);
     }
 
-    TInputFormat Format() const override { return TInputFormat::ifSaleaeSpi; }
+    std::string_view Format() const override { return "saleae-spi"; }
 
 protected:
     void ReadFields() override {
@@ -229,7 +229,7 @@ public:
         FCrc = NeedColumn("crc", what, false);
     }
 
-    TInputFormat Format() const override { return TInputFormat::ifSaleaeBiss; }
+    std::string_view Format() const override { return "saleae-biss"; }
 
 protected:
     void ReadFields() override {
@@ -286,7 +286,7 @@ public:
     TSigrokReader(std::unique_ptr<TByteSource> source, const TReaderOptions& options)
         : TQueuedReader(std::move(source), options.FrameBytes) {}
 
-    TInputFormat Format() const override { return TInputFormat::ifSigrok; }
+    std::string_view Format() const override { return "sigrok"; }
 
 protected:
     bool ReadRow() override {

@@ -33,7 +33,7 @@ inline constexpr std::size_t DetectSampleBytes = 64 * 1024;
 
 // The format of the sample at the start of an input (see capture.h); throws TInputError when
 // nothing fits. `complete` tells that the sample is the whole input.
-TInputFormat DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options);
+std::string_view DetectInputFormat(std::string_view sample, bool complete, const TReaderOptions& options);
 
 // Reads a sigrok-cli annotation line ("20-284 spi-1: C0 04") into its decoder instance and the
 // hexadecimal digits of its text; false when it is no such line or its text is not hexadecimal

@@ -124,7 +124,7 @@ class THexReader final : public TLineCaptureReader {
 public:
     explicit THexReader(std::unique_ptr<TByteSource> source) : TLineCaptureReader(std::move(source)) {}
 
-    TInputFormat Format() const override { return TInputFormat::ifHex; }
+    std::string_view Format() const override { return "hex"; }
 
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
@@ -258,7 +258,7 @@ public:
         FColumn = static_cast<std::size_t>(index);
     }
 
-    TInputFormat Format() const override { return TInputFormat::ifCsv; }
+    std::string_view Format() const override { return "csv"; }
 
     bool ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) override {
         const std::size_t before = batch.Frames.size();
