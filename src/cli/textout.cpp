@@ -1,5 +1,7 @@
 #include "textout.h"
 
+#include "textutil.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -11,21 +13,13 @@ constexpr char LowerHexDigits[] = "0123456789abcdef";
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-bool InRange(std::string_view text, std::size_t i, unsigned char low, unsigned char high) {
-    if (i >= text.size()) {
-        return false;
-    }
-    const auto c = static_cast<unsigned char>(text[i]);
-    return c >= low && c <= high;
-}
-
 // Calls write(byteOrSequence, isValid) for each ASCII byte, each well-formed UTF-8 sequence and
 // each byte that belongs to none.
 template <typename TWrite> void ForEachCharacter(std::string_view text, TWrite write) {
     std::size_t i = 0;
     while (i < text.size()) {
         const std::size_t length = Utf8SequenceLength(text, i);
-        if (length == 0) {
+        if (length == 0 || length == Utf8CutSequence) {
             write(text.substr(i, 1), false);
             ++i;
         } else {
@@ -82,30 +76,6 @@ char* WriteHex(char* p, std::uint64_t value, int digits) {
         *p++ = i >= 16 ? '0' : HexDigits[(value >> (4 * i)) & 0xF];
     }
     return p;
-}
-
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-        return 1;
-    }
-    if (c >= 0xC2 && c <= 0xDF) {
-        return InRange(text, i + 1, 0x80, 0xBF) ? 2 : 0;
-    }
-    if (c >= 0xE0 && c <= 0xEF) {
-        const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = c == 0xED ? 0x9F : 0xBF;
-        return InRange(text, i + 1, low, high) && InRange(text, i + 2, 0x80, 0xBF) ? 3 : 0;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
-        return InRange(text, i + 1, low, high) && InRange(text, i + 2, 0x80, 0xBF) &&
-                       InRange(text, i + 3, 0x80, 0xBF)
-                   ? 4
-                   : 0;
-    }
-    return 0;
 }
 
 char* WriteJsonEscaped(char* p, std::string_view text) {

@@ -178,6 +178,3 @@ std::string TableText(std::string_view text);
 // Whether WriteCsvField quotes `text`.
 bool CsvNeedsQuotes(std::string_view text);
 
-// Length of the UTF-8 sequence that starts at text[i], or 0 when the bytes from there on are
-// not a well-formed sequence (overlong forms, surrogates and values above U+10FFFF included).
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);

@@ -1,44 +1,41 @@
 #include "capture.h"
 
+#include "csvrecords.h"
+#include "inputformat.h"
 #include "linereader.h"
-#include "readers.h"
+#include "textutil.h"
 
 #include <array>
 #include <string>
 #include <utility>
 
-namespace {
-
-const TInputFormatInfo Infos[] = {
-    {"hex", "one frame per line as hexadecimal text"},
-    {"csv", "any CSV with a header row; the frame is the hex text in the chosen column"},
-    {"saleae-table", "a logic analyzer's data-table export: enable ... disable spans of bytes"},
-    {"saleae-spi", "a logic analyzer's SPI export: rows with the same packet id form a frame"},
-    {"saleae-biss", "a logic analyzer's BiSS export: each row holds the fields of one frame"},
-    {"sigrok", "sigrok-cli SPI annotation lines"},
-    {"binary", "raw bytes, a fixed number per frame"},
-};
-
-} // namespace
-
 const std::vector<const TInputFormatInfo*>& InputFormats() {
     static const std::vector<const TInputFormatInfo*> formats = [] {
         std::vector<const TInputFormatInfo*> list;
-        for (const TInputFormatInfo& info : Infos) {
-            list.push_back(&info);
+        for (const TInputFormatModule* module : InputFormatModules()) {
+            list.push_back(&module->Info);
         }
         return list;
     }();
     return formats;
 }
 
-const TInputFormatInfo* FindInputFormat(std::string_view name) {
-    for (const TInputFormatInfo* info : InputFormats()) {
-        if (info->Name == name) {
-            return info;
+namespace {
+
+const TInputFormatModule* FindModule(std::string_view name) {
+    for (const TInputFormatModule* module : InputFormatModules()) {
+        if (module->Info.Name == name) {
+            return module;
         }
     }
     return nullptr;
+}
+
+} // namespace
+
+const TInputFormatInfo* FindInputFormat(std::string_view name) {
+    const TInputFormatModule* module = FindModule(name);
+    return module != nullptr ? &module->Info : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -87,40 +84,159 @@ std::string ReadSample(TByteSource& source, bool& complete) {
 
 } // namespace
 
-std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options) {
-    std::string_view format = options.Format;
-    std::string sample;
-    if (format == "auto") {
-        bool complete = false;
-        sample = ReadSample(source, complete);
-        format = DetectInputFormat(sample, complete, options);
-        if (format == "binary" && options.FrameBytes == 0) {
-            throw TInputError(0, "the input looks like raw bytes (binary): give --frame-bytes N, the "
-                                 "number of bytes per frame, or --input with the format it is in");
+namespace {
+
+// True when the sample holds a byte no text export holds: NUL and the other control
+// characters but TAB, LF, VT, FF and CR, DEL, and bytes that do not form UTF-8. A sequence cut
+// by the end of an incomplete sample is not held against it.
+bool LooksBinary(std::string_view sample, bool complete) {
+    std::size_t i = 0;
+    while (i < sample.size()) {
+        const auto c = static_cast<unsigned char>(sample[i]);
+        const bool control = (c < 0x20 && c != '\t' && c != '\n' && c != '\v' && c != '\f' && c != '\r') || c == 0x7F;
+        if (control) {
+            return true;
+        }
+        const std::size_t length = Utf8SequenceLength(sample, i);
+        if (length == Utf8CutSequence) {
+            return complete; // cut by the end of the sample: not held against an incomplete one
+        }
+        if (length == 0) {
+            return true;
+        }
+        i += length;
+    }
+    return false;
+}
+
+std::string Shown(std::string_view text) {
+    std::string shown(LongTextStart(text));
+    if (shown.size() < text.size()) {
+        shown += LongTextEllipsis;
+    }
+    return shown;
+}
+
+// The message when no format fits: one that lists the header's columns when the first line has
+// several comma- or tab-separated fields, else one naming the formats tried; both say to give
+// --input.
+TInputError UnrecognisedError(const TDetectSample& sample, const TReaderOptions& options) {
+    if (sample.HeaderFields.size() >= 2) {
+        const std::string_view column = options.Column.empty() ? std::string_view("miso") : options.Column;
+        return TInputError(sample.Lines.front().Line,
+                           "the input looks like CSV, but its header has no column \"" + std::string(column) +
+                               "\"; its columns are " + ListColumns(sample.HeaderFields) +
+                               "; choose one with --column, or give --input");
+    }
+    std::string tried;
+    const auto& modules = InputFormatModules();
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        tried += i == 0 ? "" : i + 1 == modules.size() ? " and " : ", ";
+        tried += modules[i]->Info.Name;
+    }
+    const TSampleLine& line = sample.FirstData != nullptr ? *sample.FirstData : sample.Lines.front();
+    return TInputError(line.Line, "the format of the input was not recognised from its first lines (\"" +
+                                      Shown(line.Text) + "\"); tried " + tried +
+                                      ": give --input with the format");
+}
+
+} // namespace
+
+bool TDetectSample::HasColumn(std::string_view name) const { return FindColumn(HeaderFields, name) >= 0; }
+
+void MakeDetectSample(std::string_view bytes, bool complete, TDetectSample& sample) {
+    sample.Bytes = bytes;
+    sample.Complete = complete;
+    sample.Lines.clear();
+    sample.HeaderFields.clear();
+    sample.FirstData = nullptr;
+    constexpr std::string_view Bom = "\xEF\xBB\xBF";
+    std::string_view text = bytes;
+    if (text.substr(0, Bom.size()) == Bom) {
+        text.remove_prefix(Bom.size());
+    }
+    // Only the first DetectSampleLines non-blank lines count, however much more was read.
+    {
+        std::size_t lines = 0;
+        bool lineHasText = false;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (c == '\n') {
+                lines += lineHasText ? 1 : 0;
+                lineHasText = false;
+                if (lines == DetectSampleLines) {
+                    text = text.substr(0, i + 1);
+                    complete = true; // what follows the cut is not looked at
+                    break;
+                }
+            } else if (!IsBlankByte(c)) {
+                lineHasText = true;
+            }
         }
     }
-    const bool cuts = format == "binary" || format == "sigrok" ||
-                      format == "saleae-table" || format == "saleae-spi";
-    if (cuts && options.FrameBytes > MaxFrameBytes) {
+    sample.Binary = LooksBinary(text, complete);
+    if (sample.Binary) {
+        return;
+    }
+    // The non-blank lines; a last line without its end only when the sample is the whole
+    // input or holds no other line.
+    std::uint64_t number = 0;
+    std::size_t at = 0;
+    while (at < text.size() && sample.Lines.size() < DetectSampleLines) {
+        const std::size_t newline = text.find('\n', at);
+        if (newline == std::string_view::npos && !complete && !sample.Lines.empty()) {
+            break;
+        }
+        const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
+        ++number;
+        const std::string_view line = TrimBlanks(text.substr(at, end - at));
+        if (!line.empty()) {
+            sample.Lines.push_back({line, number});
+        }
+        at = end + 1;
+    }
+    for (const TSampleLine& line : sample.Lines) {
+        if (line.Text.front() != '#') {
+            sample.FirstData = &line;
+            break;
+        }
+    }
+    if (!sample.Lines.empty()) {
+        const std::string_view first = sample.Lines.front().Text;
+        SplitCsvText(first, DetectCsvDelimiter(first), sample.HeaderFields, sample.Scratch);
+    }
+}
+
+std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options) {
+    const TInputFormatModule* module = nullptr;
+    std::string sample;
+    const bool recognise = options.Format == AutoFormatName;
+    if (recognise) {
+        bool complete = false;
+        sample = ReadSample(source, complete);
+        TDetectSample detect;
+        MakeDetectSample(sample, complete, detect);
+        for (const TInputFormatModule* candidate : InputFormatModules()) {
+            if (candidate->Recognise != nullptr && candidate->Recognise(detect, options)) {
+                module = candidate;
+                break;
+            }
+        }
+        if (module == nullptr) {
+            throw UnrecognisedError(detect, options);
+        }
+    } else {
+        module = FindModule(options.Format);
+        if (module == nullptr) {
+            throw TInputError(0, "unknown input format \"" + options.Format + "\"");
+        }
+    }
+    if (module->CutsFrames && options.FrameBytes > MaxFrameBytes) {
         throw TInputError(0, "--frame-bytes " + std::to_string(options.FrameBytes) +
                                  " is more than a frame can hold; the most is " +
                                  std::to_string(MaxFrameBytes));
     }
+    // The reader reads the input from its first byte: the sample first, then the rest.
     auto rest = std::make_unique<TPrefixedSource>(std::move(sample), source);
-    if (format == "hex") {
-        return MakeHexReader(std::move(rest));
-    } else if (format == "csv") {
-        return MakeCsvReader(std::move(rest), options);
-    } else if (format == "saleae-table") {
-        return MakeSaleaeTableReader(std::move(rest), options);
-    } else if (format == "saleae-spi") {
-        return MakeSaleaeSpiReader(std::move(rest), options);
-    } else if (format == "saleae-biss") {
-        return MakeSaleaeBissReader(std::move(rest));
-    } else if (format == "sigrok") {
-        return MakeSigrokReader(std::move(rest), options);
-    } else if (format == "binary") {
-        return MakeBinaryReader(std::move(rest), options);
-    }
-    throw TInputError(0, "unknown input format");
+    return module->Open(std::move(rest), options, recognise);
 }

@@ -156,84 +156,15 @@ public:
 // frame size, say); the message says what to do.
 std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options);
 
-// ---------------------------------------------------------------------------------------------
-// What the readers do with each format. Every text format is read as bytes: LF or CRLF line
-// ends, an optional UTF-8 byte order mark at the start, a last line without a line end. Line
-// numbers count every physical line, skipped ones and the lines inside a quoted CSV field too.
-// An input without any byte has no frames, whatever its format; so has a text input holding
-// only a byte order mark or blank lines.
-//
-// hex: one frame per line, cleaned by AppendCleanFrameText; whether the text is a frame is
-//   decided later by ParseFrameHex. Lines that are empty or blank (spaces, tabs, CR, VT, FF)
-//   and lines whose first non-blank character is '#' are skipped.
-// csv: RFC 4180 records (quoted fields, doubled quotes, line breaks inside quotes), comma or
-//   tab as the delimiter, whichever the header row holds more of outside quotes. The header
-//   row is required; the column is found by name, case-insensitive, blanks and one pair of
-//   quotes around a header name ignored. Empty or blank lines between records are skipped. A
-//   record with too few fields for the column is ckInvalid holding the record as read; a
-//   quoted field still open at the end of the input makes its record ckInvalid. A stray quote
-//   in an unquoted field opens a quoted section, as RFC 4180 reads it.
-// saleae-table (a data-table export: name,type,start_time[,duration],...,"mosi","miso"):
-//   rows of type enable, result, disable and error belong to the SPI analyzer; the analyzer
-//   is the `name` of the first enable, disable or result row (error rows before it are taken
-//   for another analyzer's, as I2S writes them too), and rows of other names or other types
-//   (other analyzers) are ignored. The values of the data column from an enable row to the next
-//   disable row are one frame, in order, its Line the enable row's. A new enable before the
-//   disable ends the open frame first; a frame still open at the end of the input is
-//   delivered as it is. An enable/disable pair without any result row is no frame.
-//   Result rows outside any enable/disable span (no enable channel) are one frame each.
-// saleae-spi (Time [s],Packet ID,MOSI,MISO): consecutive rows with the same Packet ID are one
-//   frame, its Line the first row's. Rows without a Packet ID (no enable channel) are one
-//   frame each.
-// Values of both: hexadecimal ("0xC0", or several bytes as one token "0xC004C9BA71753000"),
-//   its digits kept as written; decimal bytes (0 to 255, several separated by blanks); binary
-//   ("0b11000000", left-padded with zeros to whole bytes); decimal and binary bytes become two
-//   uppercase hexadecimal digits each in the frame. A decimal value above 255 stops the
-//   input with a TInputError (its width is not written), and so does any other value that is
-//   not empty and not a number: the ASCII radix; both messages say to export in hexadecimal.
-// --frame-bytes N with saleae-table, saleae-spi and sigrok: each span, packet, and the run of
-//   values outside them, is cut into frames of N bytes (2N hexadecimal digits); the Line of a
-//   frame is the line of its first byte. A trailing partial frame (at the end of a span or
-//   packet, or of the input) is ckInvalid with its digits as input, never dropped. Above
-//   MaxFrameBytes it is a TInputError for these formats and binary; hex, csv and saleae-biss
-//   ignore --frame-bytes.
-// A row or line that cannot be read (fewer fields than the header, as the exports write every
-//   column in every row; an empty value; a SPI analyzer `error` row; a sigrok line that is
-//   not hex bytes; a line or record longer than MaxLineBytes)
-//   joins the frame being built, which becomes ckInvalid with input: its digits so far, a
-//   blank and the row as read (and a blank before digits read after it); it ends a frame
-//   being cut by --frame-bytes. With no frame
-//   being built it is a ckInvalid frame of its own. So frames come out in the order of their
-//   Line, which never decreases.
-// saleae-biss (Time[s],DATA,ERR-WARN,CRC, the BiSS analyzer's single-cycle export): each row
-//   is a ckBissFields frame with Data = {DATA, ERR-WARN, CRC} and input the three fields as
-//   written joined by commas. Hexadecimal ("0x"), binary ("0b") and decimal values are read;
-//   another value stops the input (the ASCII radix). A value that is empty or too wide
-//   (DATA above 64 bits, ERR-WARN above 8, CRC above 16) makes the row ckInvalid.
-// sigrok (sigrok-cli annotation lines of the SPI decoder, one data line): "spi-1: C0 04 C9",
-//   optionally after sample numbers ("20-284 spi-1: C0") and with the text in quotes after an
-//   annotation class name at higher verbosity ('20-284 spi-1: MISO transfer: "C0 04"'). The
-//   decoder instance of the first line is read; lines of other instances are ignored. A line
-//   is one frame; with --frame-bytes the bytes of all lines are one stream cut into frames.
-// binary: --frame-bytes N bytes per frame (required), each frame as uppercase hexadecimal
-//   text, two digits a byte; Line is the frame's number. A trailing partial frame is
-//   ckInvalid with its bytes as input.
-// A frame that would be longer than MaxLineBytes (a span that never ends, say) is ckInvalid
-//   with its start followed by "...".
-//
-// Recognising the format (--input auto) from the first lines (up to 16 non-blank lines in the
-// first 64 KiB):
-// 1. a NUL byte, another control character than TAB, LF, VT, FF or CR, DEL, or bytes that are
-//    not UTF-8: binary (which then needs --frame-bytes);
-// 2. the first non-blank line as a header: name, type and start_time: saleae-table; Time [s]
-//    and Packet ID: saleae-spi; DATA, ERR-WARN and CRC: saleae-biss; the --column name
-//    (default miso) among its fields: csv;
-// 3. the first non-blank line shaped like sigrok-cli's annotation output: sigrok;
-// 4. the first line that is not a '#' comment, and at least half of the sampled ones, made of
-//    hexadecimal digits, blanks, "0x" prefixes and the separators : , ; . _ - : hex;
-// 5. otherwise a TInputError: one that lists the header's columns when the first line has
-//    several comma- or tab-separated fields, else one naming the formats tried; both say to
-//    give --input.
+// What each format holds and how it is read is written beside its reader, in formats/. Every
+// text format is read as bytes: LF or CRLF line ends, an optional UTF-8 byte order mark at the
+// start, a last line without a line end. Line numbers count every physical line, skipped ones
+// and the lines inside a quoted CSV field too. An input without any byte has no frames,
+// whatever its format; so has a text input holding only a byte order mark or blank lines.
+// --input auto recognises the format from the first lines (up to 16 non-blank lines in the
+// first 64 KiB), trying the formats in the order of InputFormats(); when none fits, the
+// TInputError lists the header's columns (when the first line has several comma- or
+// tab-separated fields) or names the formats tried; both say to give --input.
 
 // The most bytes --frame-bytes may ask for: a frame's text must fit in MaxLineBytes.
 inline constexpr std::uint32_t MaxFrameBytes = MaxLineBytes / 2;

@@ -10,8 +10,6 @@
 namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
-// How many bytes of an overlong line a ckInvalid frame keeps.
-constexpr std::size_t LongTextStartBytes = 64;
 
 } // namespace
 
@@ -139,28 +137,4 @@ void TLineReader::HandOut(TLinePiece& piece, const char* end, bool last, const c
     FBegin = next;
     FScan = std::max(FScan, next);
     RestartMask();
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    std::size_t first = 0;
-    while (first < text.size() && IsBlankByte(text[first])) {
-        ++first;
-    }
-    std::size_t last = text.size();
-    while (last > first && IsBlankByte(text[last - 1])) {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
-std::string_view LongTextStart(std::string_view text) {
-    if (text.size() <= LongTextStartBytes) {
-        return text;
-    }
-    std::size_t size = LongTextStartBytes;
-    // Do not cut a UTF-8 sequence: back off over continuation bytes to its lead byte.
-    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
-        --size;
-    }
-    return text.substr(0, size);
 }

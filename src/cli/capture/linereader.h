@@ -3,6 +3,7 @@
 #pragma once
 
 #include "capture.h"
+#include "textutil.h"
 
 #include <bit>
 #include <cstddef>
@@ -123,16 +124,3 @@ private:
     bool FInLine = false; // a piece of an unfinished line was handed out
     bool FEof = false;
 };
-
-// True for the bytes that make a line blank: space, TAB, CR, VT, FF.
-inline bool IsBlankByte(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// `text` without blank bytes at either end.
-std::string_view TrimBlanks(std::string_view text);
-
-// The start of an overlong text as a ckInvalid frame shows it, followed by "...": its first
-// bytes, cut at a UTF-8 character boundary.
-std::string_view LongTextStart(std::string_view text);
-inline constexpr std::string_view LongTextEllipsis = "...";

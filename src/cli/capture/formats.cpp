@@ -1,0 +1,25 @@
+// The input formats corvane-decode reads, one module each (formats/), most specific first:
+// the order in which --input auto tries them, and in which --help and the manual list them.
+// Adding a format is one file in formats/ and one line here.
+#include "inputformat.h"
+
+extern const TInputFormatModule BinaryFormat;
+extern const TInputFormatModule SaleaeTableFormat;
+extern const TInputFormatModule SaleaeSpiFormat;
+extern const TInputFormatModule SaleaeBissFormat;
+extern const TInputFormatModule CsvFormat;
+extern const TInputFormatModule SigrokFormat;
+extern const TInputFormatModule HexFormat;
+
+const std::vector<const TInputFormatModule*>& InputFormatModules() {
+    static const std::vector<const TInputFormatModule*> modules = {
+        &BinaryFormat,      // bytes no text holds
+        &SaleaeTableFormat, // header: name, type, start_time
+        &SaleaeSpiFormat,   // header: Time [s], Packet ID
+        &SaleaeBissFormat,  // header: DATA, ERR-WARN, CRC
+        &CsvFormat,         // header with the chosen column
+        &SigrokFormat,      // "[START-END ]ID: TEXT" lines
+        &HexFormat,         // hex digits and separators, or nothing but blanks
+    };
+    return modules;
+}
