@@ -4,7 +4,7 @@
 // Each line holds an offset (hexadecimal) and the bytes from there: single bytes separated by
 // blanks up to the "|" of the ASCII column (hexdump -C), or after "offset:" groups of an even
 // number of digits separated by single blanks, up to two blanks or the end (xxd, any -g and
-// -c, -u). A line that is only an offset (hexdump -C's last line) holds no byte. A "*" line
+// -c, -u; not -e, whose groups are little-endian words). A line that is only an offset (hexdump -C's last line) holds no byte. A "*" line
 // stands for repeats of the line before it up to the offset of the next line (hexdump -C
 // always, xxd -a for lines of zeros); they are expanded a bounded piece at a time.
 //
