@@ -77,6 +77,9 @@ inline TReadResult ReadCapture(const std::string& input, const TReaderOptions& o
         result.BytesConsumed = batch.BytesConsumed;
         for (const TCaptureFrame& frame : batch.Frames) {
             EXPECT_LE(std::size_t{frame.InputOffset} + frame.InputSize, batch.Text.size());
+            if (!result.Frames.empty()) {
+                EXPECT_GE(frame.Line, result.Frames.back().Line) << "frames out of line order";
+            }
             result.Frames.push_back({frame.Line, frame.Kind, std::string(batch.Input(frame)),
                                      frame.Kind == TCaptureKind::ckBissFields ? frame.Data : TFrameData{}});
         }

@@ -72,7 +72,7 @@ TEST(Recognition, SaysWhatWasTriedWhenNothingFits) {
         std::string Part;
     };
     const std::vector<TCase> cases = {
-        {"hello\n", 1, "tried binary, saleae-table, saleae-spi, saleae-biss, csv, sigrok and hex: give --input"},
+        {"hello\n", 1, "tried binary, saleae-table, saleae-spi, saleae-biss, csv, pulseview, sigrok, hexdump and hex: give --input"},
         {"\n# frames\n\nhello world\n", 4, "(\"hello world\")"},
         {"time,value\n1,2\n", 1, "its columns are \"time\", \"value\"; choose one with --column, or give --input"},
         {"\x01\x02", 0, "give --frame-bytes N"}, // binary needs a frame size

@@ -74,17 +74,15 @@ std::string ReadSample(TByteSource& source, bool& complete) {
                 lineHasText = true;
             }
         }
-        if (complete) {
+        // A live input that has gone quiet after a whole line is recognised from what came,
+        // so that its first frames are not held back until more lines arrive.
+        if (complete || (lines > 0 && !source.DataWaiting())) {
             break;
         }
     }
     sample.resize(size);
     return sample;
 }
-
-} // namespace
-
-namespace {
 
 // True when the sample holds a byte no text export holds: NUL and the other control
 // characters but TAB, LF, VT, FF and CR, DEL, and bytes that do not form UTF-8. A sequence cut

@@ -111,6 +111,10 @@ public:
     // Reads up to `capacity` bytes into `buffer`; returns 0 only at the end of the input.
     // Throws TInputError when the input cannot be read.
     virtual std::size_t Read(char* buffer, std::size_t capacity) = 0;
+    // Whether a Read would return at once (bytes or the end are waiting). A live input (a pipe
+    // fed by a device, a terminal) says false while its writer is quiet: readers then hand on
+    // the frames they have instead of waiting for a full batch.
+    virtual bool DataWaiting() const { return true; }
 };
 
 struct TReaderOptions {
@@ -175,21 +179,28 @@ inline constexpr std::size_t MaxBatchTextBytes = 8 * 1024 * 1024;
 
 // An input held in memory, handed out in pieces of at most `pieceBytes` bytes per Read (all
 // that fits by default): for tests, and to read text already in memory.
+// With `quietAfterPiece`, it plays a live input whose writer pauses after every piece:
+// DataWaiting is false once a piece has been read, until the next Read.
 class TMemoryByteSource final : public TByteSource {
 public:
-    explicit TMemoryByteSource(std::string_view data, std::size_t pieceBytes = SIZE_MAX)
-        : FData(data), FPieceBytes(std::max<std::size_t>(pieceBytes, 1)) {}
+    explicit TMemoryByteSource(std::string_view data, std::size_t pieceBytes = SIZE_MAX,
+                               bool quietAfterPiece = false)
+        : FData(data), FPieceBytes(std::max<std::size_t>(pieceBytes, 1)), FQuietAfterPiece(quietAfterPiece) {}
     std::size_t Read(char* buffer, std::size_t capacity) override {
         const std::size_t n = std::min({capacity, FPieceBytes, FData.size() - FOffset});
         if (n > 0) {
             std::memcpy(buffer, FData.data() + FOffset, n);
         }
         FOffset += n;
+        FQuiet = FQuietAfterPiece && n > 0;
         return n;
     }
+    bool DataWaiting() const override { return !FQuiet; }
 
 private:
     std::string_view FData;
     std::size_t FPieceBytes;
     std::size_t FOffset = 0;
+    bool FQuietAfterPiece = false;
+    bool FQuiet = false;
 };

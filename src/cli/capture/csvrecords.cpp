@@ -94,7 +94,12 @@ bool TCsvRecordReader::Collect(TLinePiece piece, TCsvRecord& record) {
                 }
             }
         }
-        if (!FLines.Next(piece)) {
+        // The rest of a record is never waited out: a quoted field goes on to its end.
+        const bool pauseAllowed = FLines.PauseAllowed();
+        FLines.SetPauseAllowed(false);
+        const bool more = FLines.Next(piece);
+        FLines.SetPauseAllowed(pauseAllowed);
+        if (!more) {
             record.Unterminated = true;
             if (piece.Last && !record.TooLong && !FRaw.empty()) {
                 FRaw.pop_back(); // the line break added above ended the input

@@ -27,7 +27,8 @@ public:
     char Delimiter() const { return FDelimiter; }
 
     // Reads the next record, skipping lines that are empty or blank. The record's texts stay
-    // valid until the next call. Returns false at the end of the input.
+    // valid until the next call. Returns false at the end of the input, or when the line
+    // reader paused before a record (see TLineReader::SetPauseAllowed).
     bool Next(TCsvRecord& record);
 
     // Splits record.Raw again with the current delimiter (after SetDelimiter, for the header).

@@ -8,7 +8,9 @@ extern const TInputFormatModule SaleaeTableFormat;
 extern const TInputFormatModule SaleaeSpiFormat;
 extern const TInputFormatModule SaleaeBissFormat;
 extern const TInputFormatModule CsvFormat;
+extern const TInputFormatModule PulseViewFormat;
 extern const TInputFormatModule SigrokFormat;
+extern const TInputFormatModule HexdumpFormat;
 extern const TInputFormatModule HexFormat;
 
 const std::vector<const TInputFormatModule*>& InputFormatModules() {
@@ -18,7 +20,9 @@ const std::vector<const TInputFormatModule*>& InputFormatModules() {
         &SaleaeSpiFormat,   // header: Time [s], Packet ID
         &SaleaeBissFormat,  // header: DATA, ERR-WARN, CRC
         &CsvFormat,         // header with the chosen column
+        &PulseViewFormat,   // "START-END DECODER: ROW: TEXT" lines
         &SigrokFormat,      // "[START-END ]ID: TEXT" lines
+        &HexdumpFormat,     // offsets that follow on, then bytes
         &HexFormat,         // hex digits and separators, or nothing but blanks
     };
     return modules;

@@ -83,6 +83,7 @@ void TLineReader::Fill() {
 }
 
 bool TLineReader::NextSlow(TLinePiece& piece) {
+    FPaused = false;
     if (!FReady) {
         if (FSkipBom) {
             while (static_cast<std::size_t>(FEnd - FBegin) < Bom.size() && !FEof) {
@@ -119,6 +120,10 @@ bool TLineReader::NextSlow(TLinePiece& piece) {
         if (whole > MaxLineBytes) {
             HandOut(piece, FBegin + whole, false, FBegin + whole);
             return true;
+        }
+        if (FPauseAllowed && !FInLine && !FSource.DataWaiting()) {
+            FPaused = true;
+            return false;
         }
         Fill();
     }

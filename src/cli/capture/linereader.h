@@ -20,6 +20,7 @@ public:
     TPrefixedSource(std::string prefix, TByteSource& rest)
         : FPrefix(std::move(prefix)), FRest(rest) {}
     std::size_t Read(char* buffer, std::size_t capacity) override;
+    bool DataWaiting() const override { return FOffset < FPrefix.size() || FRest.DataWaiting(); }
 
 private:
     std::string FPrefix;
@@ -80,6 +81,15 @@ public:
         return NextSlow(piece);
     }
 
+    // Whether Next may stop early, returning false with Paused() set, when it would otherwise
+    // wait for a live input (its source has no data waiting): set by a reader once its batch
+    // holds a frame, so that what was read is handed on while the writer is quiet.
+    // Never inside a line.
+    void SetPauseAllowed(bool allowed) { FPauseAllowed = allowed; }
+    bool PauseAllowed() const { return FPauseAllowed; }
+    // The last Next returned false for a pause, not for the end of the input.
+    bool Paused() const { return FPaused; }
+
     // Input bytes before the next line.
     std::uint64_t BytesConsumed() const {
         return FBufferOffset + static_cast<std::uint64_t>(FBegin - FBuffer.get());
@@ -123,4 +133,6 @@ private:
     bool FReady = false; // the byte order mark was looked for
     bool FInLine = false; // a piece of an unfinished line was handed out
     bool FEof = false;
+    bool FPauseAllowed = false;
+    bool FPaused = false;
 };

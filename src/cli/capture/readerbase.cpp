@@ -89,9 +89,14 @@ bool TQueuedReader::ReadBatch(TCaptureBatch& batch, std::size_t maxFrames) {
         if (full || FEnded) {
             break;
         }
+        FLines.SetPauseAllowed(batch.Frames.size() > before);
         if (!ReadRow()) {
+            if (FLines.Paused()) {
+                break; // a live input is quiet: hand on what was read
+            }
+            FEnded = true; // before Finish: a TInputError thrown there is not thrown twice
+            Finish();
             FAssembler.Finish();
-            FEnded = true;
         }
     }
     batch.BytesConsumed = FLines.BytesConsumed();

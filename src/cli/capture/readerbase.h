@@ -48,8 +48,11 @@ protected:
     TQueuedReader(std::unique_ptr<TByteSource> source, std::uint32_t frameBytes)
         : TLineCaptureReader(std::move(source)), FAssembler(FQueue, frameBytes) {}
 
-    // Reads the next row or line into the queue or the assembler; false at the end.
+    // Reads the next row or line, or a bounded part of the work one line stands for, into
+    // the queue or the assembler; false at the end (or, with FLines.Paused(), at a pause).
     virtual bool ReadRow() = 0;
+    // The end of the input, before the assembler delivers what it still holds.
+    virtual void Finish() {}
 
     TFrameQueue FQueue;
     TFrameAssembler FAssembler;

@@ -23,8 +23,8 @@ public:
         const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         while (BatchHasRoom(batch, limit, textLimit)) {
             if (FBegin == FEnd) {
-                if (FEof) {
-                    break;
+                if (FEof || (batch.Frames.size() > before && !FSource->DataWaiting())) {
+                    break; // the end, or a live input that is quiet: hand on what was read
                 }
                 Fill();
                 continue;

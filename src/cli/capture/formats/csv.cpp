@@ -46,8 +46,9 @@ public:
         const std::size_t limit = before + std::min(maxFrames, SIZE_MAX - before);
         const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
         while (!FEnded && BatchHasRoom(batch, limit, textLimit)) {
+            FLines.SetPauseAllowed(batch.Frames.size() > before);
             if (!FRecords.Next(FRecord)) {
-                FEnded = true;
+                FEnded = !FLines.Paused();
                 break;
             }
             if (FRecord.TooLong) {

@@ -48,7 +48,14 @@ public:
             TBatchWriter& writer = FWriter;
             writer.Start(batch);
             TLinePiece piece;
-            while (writer.FrameCount() < limit && writer.TextSize() < textLimit && FLines.Next(piece)) {
+            for (;;) {
+                if (writer.FrameCount() >= limit || writer.TextSize() >= textLimit) {
+                    break;
+                }
+                FLines.SetPauseAllowed(writer.FrameCount() > before);
+                if (!FLines.Next(piece)) {
+                    break;
+                }
                 if (!piece.First || !piece.Last || piece.Text.size() > MaxLineBytes) {
                     ReadLongPiece(piece, writer);
                     continue;
