@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -200,3 +202,66 @@ TEST(CsvRecords, MarkOverlongRecordsAndFindTheirEnd) {
 }
 
 } // namespace
+
+// A live input: its writer sends `pieces` one at a time and is quiet after each, until the
+// reader asks again.
+class TQuietSource final : public TByteSource {
+public:
+    explicit TQuietSource(std::vector<std::string> pieces) : FPieces(std::move(pieces)) {}
+    std::size_t Read(char* buffer, std::size_t capacity) override {
+        if (FNext == FPieces.size()) {
+            return 0;
+        }
+        std::string& piece = FPieces[FNext];
+        const std::size_t n = std::min(capacity, piece.size());
+        std::memcpy(buffer, piece.data(), n);
+        piece.erase(0, n);
+        FNext += piece.empty() ? 1 : 0;
+        FQuiet = piece.empty();
+        ++Reads;
+        return n;
+    }
+    bool DataWaiting() const override { return !FQuiet || FNext == FPieces.size(); }
+    std::size_t Reads = 0;
+
+private:
+    std::vector<std::string> FPieces;
+    std::size_t FNext = 0;
+    bool FQuiet = false;
+};
+
+TEST(LiveInput, FramesAreHandedOnWhenTheWriterIsQuiet) {
+    struct TCase {
+        const char* Format;
+        std::vector<std::string> Pieces;
+        std::vector<std::size_t> FramesPerBatch; // frames of each batch, in order
+        std::uint32_t FrameBytes = 0;
+    };
+    const std::vector<TCase> cases = {
+        {"hex", {"C004C9BA71753000\n", "C004C9BA71753000\nC004C9BA71753000\n", "# done\n"}, {1, 2}},
+        {"auto", {"C004C9BA71753000\n", "C004C9BA71753000\n"}, {1, 1}},
+        {"hex", {"C004C9BA", "71753000\n", "C0\n"}, {1, 1}}, // never inside a line
+        {"csv", {"time,miso\n", "1,C004C9BA71753000\n", "2,\"C0\n04\"\n", "3,C0\n"}, {1, 1, 1}},
+        {"sigrok", {"spi-1: C0 04\n", "spi-1: C9\n"}, {1, 1}},
+        {"saleae-spi", {"Time [s],Packet ID,MOSI,MISO\n0.1,0,0x00,0xC0\n", "0.2,1,0x00,0x04\n", "0.3,2,0x00,0x05\n"}, {1, 2}}, // a packet ends at the next one
+        {"binary", {std::string("\xC0\x04", 2), std::string("\xC9\xBA\x71\x75", 4)}, {1, 2}, 2},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Format + std::string(" ") + c.Pieces.front());
+        TQuietSource source(c.Pieces);
+        TReaderOptions options;
+        options.Format = c.Format;
+        options.FrameBytes = c.FrameBytes;
+        const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
+        std::vector<std::size_t> sizes;
+        TCaptureBatch batch;
+        for (;;) {
+            batch.Clear();
+            if (!reader->ReadBatch(batch, 4096)) {
+                break;
+            }
+            sizes.push_back(batch.Frames.size());
+        }
+        EXPECT_EQ(sizes, c.FramesPerBatch);
+    }
+}

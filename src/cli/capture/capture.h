@@ -179,28 +179,21 @@ inline constexpr std::size_t MaxBatchTextBytes = 8 * 1024 * 1024;
 
 // An input held in memory, handed out in pieces of at most `pieceBytes` bytes per Read (all
 // that fits by default): for tests, and to read text already in memory.
-// With `quietAfterPiece`, it plays a live input whose writer pauses after every piece:
-// DataWaiting is false once a piece has been read, until the next Read.
 class TMemoryByteSource final : public TByteSource {
 public:
-    explicit TMemoryByteSource(std::string_view data, std::size_t pieceBytes = SIZE_MAX,
-                               bool quietAfterPiece = false)
-        : FData(data), FPieceBytes(std::max<std::size_t>(pieceBytes, 1)), FQuietAfterPiece(quietAfterPiece) {}
+    explicit TMemoryByteSource(std::string_view data, std::size_t pieceBytes = SIZE_MAX)
+        : FData(data), FPieceBytes(std::max<std::size_t>(pieceBytes, 1)) {}
     std::size_t Read(char* buffer, std::size_t capacity) override {
         const std::size_t n = std::min({capacity, FPieceBytes, FData.size() - FOffset});
         if (n > 0) {
             std::memcpy(buffer, FData.data() + FOffset, n);
         }
         FOffset += n;
-        FQuiet = FQuietAfterPiece && n > 0;
         return n;
     }
-    bool DataWaiting() const override { return !FQuiet; }
 
 private:
     std::string_view FData;
     std::size_t FPieceBytes;
     std::size_t FOffset = 0;
-    bool FQuietAfterPiece = false;
-    bool FQuiet = false;
 };
