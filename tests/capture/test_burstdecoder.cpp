@@ -365,6 +365,36 @@ TEST(BurstDecoder, GlitchesInFirstPhaseIdleAndCdmHold) {
     EXPECT_EQ(capture.Glitches, 6U);
 }
 
+// A pulse shorter than a quarter of the median half-period is a glitch; a longer one is a
+// clock, even a short one.
+TEST(BurstDecoder, GlitchThresholdIsAQuarterOfTheHalfPeriod) {
+    struct TCase {
+        double WidthPeriods;
+        std::uint64_t Glitches;
+        std::int32_t Clocks;
+    };
+    for (const TCase& c : {TCase{0.115, 1, 64}, TCase{0.135, 0, 65}}) {
+        SCOPED_TRACE("width " + std::to_string(c.WidthPeriods));
+        TLinkParams link;
+        link.ClockHz = 1e6;
+        link.IdleTime = 20e-6;
+        const TModelCapture capture = RunLink(link, {ScriptFrame(BissFrame(WindowLayout(), 4242, 64).Received)});
+        TWaveform wave = capture.Wave;
+        // A low pulse in the middle of the high phase after the 30th rising edge (20.5 + 30 us).
+        const double middle = 50.75e-6;
+        wave.Toggles[0].push_back(middle - c.WidthPeriods * 0.5e-6);
+        wave.Toggles[0].push_back(middle + c.WidthPeriods * 0.5e-6);
+        std::sort(wave.Toggles[0].begin(), wave.Toggles[0].end());
+        const TDecodedCapture decoded = DecodeWaveform(wave);
+        ASSERT_EQ(decoded.Frames.size(), 1U);
+        EXPECT_EQ(decoded.Counters.Glitches, c.Glitches);
+        EXPECT_EQ(decoded.Frames[0].Clocks, c.Clocks);
+        if (c.Glitches == 1) {
+            EXPECT_EQ(BitText(decoded.Frames[0].Bits), BitText(capture.Expected[0].Bits));
+        }
+    }
+}
+
 TEST(BurstDecoder, SilentSlaveReadsAllOnes) {
     TModelFrame silent;
     silent.Bits.assign(40, true);

@@ -205,6 +205,7 @@ TBurstDecoder::TPending& TBurstDecoder::NewPending() {
     pending.Period = 0.0;
     pending.AckEnd = 0.0;
     pending.DelayKnown = false;
+    pending.WaitUntil = -Never;
     pending.Rises.clear();
     return pending;
 }
@@ -396,7 +397,8 @@ bool TBurstDecoder::TrySettle(TPending& pending, double known, bool final) {
     }
     const double offset = frame.LineDelay + pending.Period / 2;
     const auto clocks = frame.Clocks;
-    if (rises[static_cast<std::size_t>(clocks) - 2] + offset >= known) {
+    pending.WaitUntil = rises[static_cast<std::size_t>(clocks) - 2] + offset;
+    if (pending.WaitUntil >= known) {
         return final ? cutFrame() : false;
     }
     frame.Bits = TFrameBits{};
@@ -417,7 +419,7 @@ void TBurstDecoder::Resolve(double known, bool final, std::vector<TSignalFrame>&
     bool moved = false;
     while (FCount > 0) {
         TPending& head = FQueue[FHead];
-        if (!head.Settled && !TrySettle(head, known, final)) {
+        if (!head.Settled && ((!final && head.WaitUntil >= known) || !TrySettle(head, known, final))) {
             break;
         }
         ++FCounters.Frames;

@@ -126,6 +126,7 @@ private:
         double Period = 0.0;      // T
         double AckEnd = 0.0;      // the end of the window the ACK is looked for in
         bool DelayKnown = false;
+        double WaitUntil = 0.0;   // nothing to settle before SLO has passed this time
         std::vector<double> Rises; // r(0) ... r(N-1)
     };
 
