@@ -221,6 +221,8 @@ struct TCutCase {
     int WantCut;
 };
 
+void PrintTo(const TCutCase& c, std::ostream* out) { *out << c.Name; }
+
 class BurstCut : public testing::TestWithParam<TCutCase> {};
 
 // Four 64-clock frames at 1 MHz (times in periods), 20 periods of idle before each, the second
@@ -393,6 +395,28 @@ TEST(BurstDecoder, GlitchThresholdIsAQuarterOfTheHalfPeriod) {
             EXPECT_EQ(BitText(decoded.Frames[0].Bits), BitText(capture.Expected[0].Bits));
         }
     }
+}
+
+// Glitches in every phase of the first clocks, where the decoder knows least of the clock:
+// the burst goes on to its end.
+TEST(BurstDecoder, GlitchesInEveryPhaseOfTheFirstClocks) {
+    TLinkParams link;
+    link.ClockHz = 1e6;
+    link.IdleTime = 20e-6;
+    const TModelCapture capture = RunLink(link, {ScriptFrame(BissFrame(WindowLayout(), 31337, 64).Received, true),
+                                                 ScriptFrame(BissFrame(WindowLayout(), 4711, 64).Received)});
+    TWaveform wave = capture.Wave;
+    // f0 at 20 us: phases of half a period from there; a 0.04 us pulse in the middle of each
+    // of the first six.
+    for (int phase = 0; phase < 6; ++phase) {
+        const double middle = 20.25e-6 + phase * 0.5e-6;
+        wave.Toggles[0].push_back(middle - 0.02e-6);
+        wave.Toggles[0].push_back(middle + 0.02e-6);
+    }
+    std::sort(wave.Toggles[0].begin(), wave.Toggles[0].end());
+    const TDecodedCapture decoded = DecodeWaveform(wave);
+    ExpectFrames(decoded.Frames, capture.Expected, ToleranceOf(link));
+    EXPECT_EQ(decoded.Counters.Glitches, 6U);
 }
 
 TEST(BurstDecoder, SilentSlaveReadsAllOnes) {
