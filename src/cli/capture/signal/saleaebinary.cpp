@@ -45,6 +45,7 @@ public:
 
     TChannelFile(std::unique_ptr<TByteSource> source, std::string name)
         : FSource(std::move(source)), FName(std::move(name)), FBuffer(new char[BufferBytes]) {
+        FPos = FEnd = FBuffer.get();
         char header[16];
         ReadExact(header, sizeof header, "the header");
         if (std::string_view(header, 8) != Identifier) {
@@ -288,6 +289,7 @@ public:
         while (std::min(FClock->FNextTime, FData->FNextTime) <= FStart) {
             TChannelFile& c = FClock->FNextTime <= FData->FNextTime ? *FClock : *FData;
             Apply(c, &c == FClock.get() ? LogicClockBit : LogicDataBit);
+            c.Advance();
         }
         FInitial = FLevels;
         FEmitted = FLevels;
@@ -297,10 +299,39 @@ public:
     double SamplePeriod() const override { return 0.0; }
 
     bool Read(std::vector<TLogicEdge>& edges) override {
-        edges.clear();
         if (!FClock) {
             throw TInputError(0, "the channels were not chosen before reading");
         }
+        return FDeferred.Run(edges, [&] {
+            try {
+                ReadEdges(edges);
+            } catch (const TInputError&) {
+                // The change waiting for others at its time is complete: the fault lies after it.
+                FlushPending(edges);
+                throw;
+            }
+        });
+    }
+
+    double EndTime() const override { return FEndTime; }
+    std::uint64_t BytesConsumed() const override {
+        return (FClock ? FClock->BytesConsumed() : 0) + (FData ? FData->BytesConsumed() : 0);
+    }
+
+private:
+    static constexpr std::size_t BatchEdges = 16384;
+
+    void FlushPending(std::vector<TLogicEdge>& edges) {
+        if (FHavePending) {
+            FHavePending = false;
+            if (FPending.Levels != FEmitted) {
+                edges.push_back({FPending.Time - FStart, FPending.Levels});
+                FEmitted = FPending.Levels;
+            }
+        }
+    }
+
+    void ReadEdges(std::vector<TLogicEdge>& edges) {
         TChannelFile& a = *FClock;
         TChannelFile& b = *FData;
         while (edges.size() < BatchEdges) {
@@ -313,47 +344,32 @@ public:
             const std::uint8_t bit = takeA ? LogicClockBit : LogicDataBit;
             if (c.FNextKind == TChannelFile::ekToggle) {
                 FLevels ^= bit;
-                c.Advance();
             } else {
                 Apply(c, bit);
             }
             // Changes at the same time become one edge.
             if (FHavePending && time == FPending.Time) {
                 FPending.Levels = FLevels;
-                continue;
+            } else {
+                if (FHavePending && FPending.Levels != FEmitted) {
+                    edges.push_back({FPending.Time - FStart, FPending.Levels});
+                    FEmitted = FPending.Levels;
+                }
+                FPending = {time, FLevels};
+                FHavePending = true;
             }
-            if (FHavePending && FPending.Levels != FEmitted) {
-                edges.push_back({FPending.Time - FStart, FPending.Levels});
-                FEmitted = FPending.Levels;
-            }
-            FPending = {time, FLevels};
-            FHavePending = true;
+            // Last: a fault in the next event leaves this one delivered.
+            c.Advance();
         }
-        if (edges.empty() && FHavePending) {
+        if (a.FNextTime == Never && b.FNextTime == Never) {
             // Both files are at their end: the last pending edge.
-            FHavePending = false;
-            if (FPending.Levels != FEmitted) {
-                edges.push_back({FPending.Time - FStart, FPending.Levels});
-                FEmitted = FPending.Levels;
-            }
-        }
-        if (edges.empty() && a.FNextTime == Never && b.FNextTime == Never) {
+            FlushPending(edges);
             FEndTime = std::max(a.End(), b.End()) - FStart;
-            return false;
         }
-        return !edges.empty();
     }
 
-    double EndTime() const override { return FEndTime; }
-    std::uint64_t BytesConsumed() const override {
-        return (FClock ? FClock->BytesConsumed() : 0) + (FData ? FData->BytesConsumed() : 0);
-    }
-
-private:
-    static constexpr std::size_t BatchEdges = 16384;
-
-    // Applies the event other than a toggle (or a toggle) of channel `c`, the channel in `bit`.
-    void Apply(TChannelFile& c, std::uint8_t bit) {
+    // Applies the next event of channel `c` (the channel in `bit`), without loading the one after.
+    void Apply(const TChannelFile& c, std::uint8_t bit) {
         const bool wasGap = (FGapMask & bit) != 0;
         switch (c.FNextKind) {
         case TChannelFile::ekToggle:
@@ -372,11 +388,11 @@ private:
             break;
         }
         FLevels = static_cast<std::uint8_t>((FLevels & ~LogicGapBit) | (FGapMask != 0 ? LogicGapBit : 0));
-        c.Advance();
     }
 
     std::vector<TSaleaeBinaryChannel> FChannels;
     std::vector<std::string> FNames;
+    NSignal::TDeferredError FDeferred;
     std::unique_ptr<TChannelFile> FClock;
     std::unique_ptr<TChannelFile> FData;
     double FStart = 0.0;

@@ -89,7 +89,8 @@ public:
                 continue;
             }
             if (!ParseHeader(piece.Text, FNames)) {
-                throw TInputError(piece.Line, "not a digital export: the header must begin with \"Time [s],\" "
+                throw TInputError(piece.Line, "line " + std::to_string(piece.Line) +
+                                                  ": not a digital export: the header must begin with \"Time [s],\" "
                                               "followed by the channels' names");
             }
             return;
@@ -118,10 +119,19 @@ public:
     double SamplePeriod() const override { return 0.0; }
 
     bool Read(std::vector<TLogicEdge>& edges) override {
-        edges.clear();
         if (!FSelected) {
             throw TInputError(0, "the channels were not chosen before reading");
         }
+        return FDeferred.Run(edges, [&] { ReadEdges(edges); });
+    }
+
+    double EndTime() const override { return FEnd; }
+    std::uint64_t BytesConsumed() const override { return FLines.BytesConsumed(); }
+
+private:
+    static constexpr std::size_t BatchEdges = 4096;
+
+    void ReadEdges(std::vector<TLogicEdge>& edges) {
         while (!FDone && edges.size() < BatchEdges) {
             if (!NextRow()) {
                 FDone = true;
@@ -142,14 +152,7 @@ public:
                 edges.push_back({time, FLevels});
             }
         }
-        return !edges.empty();
     }
-
-    double EndTime() const override { return FEnd; }
-    std::uint64_t BytesConsumed() const override { return FLines.BytesConsumed(); }
-
-private:
-    static constexpr std::size_t BatchEdges = 4096;
 
     // An all-X row followed by more rows was a gap in every channel, not the end.
     void FlushPendingEnd(std::vector<TLogicEdge>& edges) {
@@ -228,6 +231,7 @@ private:
     }
 
     TLineReader FLines;
+    NSignal::TDeferredError FDeferred;
     std::vector<std::string> FNames;
     std::vector<std::string_view> FFields;
     std::size_t FClock = 0;

@@ -6,6 +6,7 @@
 #include "logicsource.h"
 
 #include <charconv>
+#include <exception>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +47,31 @@ inline bool ParseUnsigned(std::string_view text, std::uint64_t& value) {
     const auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
     return ec == std::errc() && ptr == end;
 }
+
+// Delivers the edges read before a TInputError first: a fault met after some edges were
+// appended is kept and thrown by the next Read (and every one after it).
+class TDeferredError {
+public:
+    template <typename TFill>
+    bool Run(std::vector<TLogicEdge>& edges, TFill&& fill) {
+        edges.clear();
+        if (FError) {
+            std::rethrow_exception(FError);
+        }
+        try {
+            fill();
+        } catch (const TInputError&) {
+            FError = std::current_exception();
+            if (edges.empty()) {
+                throw;
+            }
+        }
+        return !edges.empty();
+    }
+
+private:
+    std::exception_ptr FError;
+};
 
 // A file read from start to end; a failure to read is a TInputError naming `what`.
 class TFileByteSource final : public TByteSource {

@@ -151,10 +151,25 @@ public:
     double SamplePeriod() const override { return 1.0 / FRate; }
 
     bool Read(std::vector<TLogicEdge>& edges) override {
-        edges.clear();
         if (!FSelected) {
             throw TInputError(0, "the channels were not chosen before reading");
         }
+        return FDeferred.Run(edges, [&] { ReadEdges(edges); });
+    }
+
+    double EndTime() const override { return static_cast<double>(FSamples) / FRate; }
+
+    std::uint64_t BytesConsumed() const override {
+        return FCompressedDone +
+               (FMemberSize == 0 ? 0 : static_cast<std::uint64_t>(static_cast<double>(FMemberCompressed) *
+                                                                  static_cast<double>(FMemberRead) /
+                                                                  static_cast<double>(FMemberSize)));
+    }
+
+private:
+    static constexpr std::size_t BatchEdges = 16384;
+
+    void ReadEdges(std::vector<TLogicEdge>& edges) {
         while (edges.size() < BatchEdges) {
             if (FNextChange == FChanges.size()) {
                 if (!LoadBlock()) {
@@ -170,20 +185,7 @@ public:
                 edges.push_back({static_cast<double>(FBlockFirstSample + offset) / FRate, levels});
             }
         }
-        return !edges.empty();
     }
-
-    double EndTime() const override { return static_cast<double>(FSamples) / FRate; }
-
-    std::uint64_t BytesConsumed() const override {
-        return FCompressedDone +
-               (FMemberSize == 0 ? 0 : static_cast<std::uint64_t>(static_cast<double>(FMemberCompressed) *
-                                                                  static_cast<double>(FMemberRead) /
-                                                                  static_cast<double>(FMemberSize)));
-    }
-
-private:
-    static constexpr std::size_t BatchEdges = 16384;
 
     std::uint8_t LevelsOf(const std::uint8_t* sample) const {
         return static_cast<std::uint8_t>(((sample[FClockByte] & FClockMask) != 0 ? LogicClockBit : 0) |
@@ -459,6 +461,7 @@ private:
     std::unique_ptr<std::string> FMemory; // the archive's bytes when it is read from memory
     std::unique_ptr<zip_t, TZipDiscard> FArchiveOwner;
     zip_t* FArchive;
+    NSignal::TDeferredError FDeferred;
     std::vector<std::string> FNames;
     std::string FCaptureFile;
     std::vector<std::string> FMembers;

@@ -101,13 +101,13 @@ public:
     double SamplePeriod() const override { return FScale; }
 
     bool Read(std::vector<TLogicEdge>& edges) override {
-        edges.clear();
         if (!FSelected) {
             throw TInputError(0, "the channels were not chosen before reading");
         }
-        while (edges.size() < BatchEdges && Step(edges)) {
-        }
-        return !edges.empty();
+        return FDeferred.Run(edges, [&] {
+            while (edges.size() < BatchEdges && Step(edges)) {
+            }
+        });
     }
 
     double EndTime() const override {
@@ -275,12 +275,11 @@ private:
             if (!FHaveTime) {
                 FHaveTime = true;
                 FStart = time;
-            } else {
+            } else if (time != FTime) {
+                // The changes at the last time are complete, whatever follows.
+                Flush(edges);
                 if (time < FTime) {
                     Fail("the time goes backwards, from #" + std::to_string(FTime) + " to #" + std::to_string(time));
-                }
-                if (time != FTime) {
-                    Flush(edges);
                 }
             }
             FTime = time;
@@ -327,6 +326,7 @@ private:
     }
 
     TTokenReader FTokens;
+    NSignal::TDeferredError FDeferred;
     std::vector<std::string> FNames;
     std::vector<std::string> FIds;
     // Every declared identifier; 1 for the 1-bit ones.
