@@ -288,7 +288,7 @@ TEST(SignalFormats, GapsCarryTheGapBit) {
         put32(a, 0);
         put64(a, 2);
         put32(a, 1), putd(a, 1e6), putd(a, 10.0), putd(a, 11.0), put64(a, 1), putd(a, 10.5);
-        put32(a, 1), putd(a, 1e6), putd(a, 12.0), putd(a, 13.0), put64(a, 0);
+        put32(a, 1), putd(a, 1e6), putd(a, 12.0), putd(a, 13.0), put64(a, 2), putd(a, 12.0), putd(a, 12.5);
         std::string b = "<SALEAE>";
         put32(b, 0);
         put32(b, 0);
@@ -298,7 +298,9 @@ TEST(SignalFormats, GapsCarryTheGapBit) {
         EXPECT_EQ(int(s.Initial), LogicClockBit | LogicGapBit); // channel 1 has no data yet
         const std::vector<std::pair<double, int>> expected = {
             {0.25, LogicClockBit | LogicDataBit}, {0.5, LogicDataBit},
-            {1.0, LogicDataBit | LogicGapBit}, {2.0, LogicClockBit}}; // both change at 12.0: one edge
+            {1.0, LogicDataBit | LogicGapBit},
+            // Both change at 12.0, channel 0 twice (its level after the gap, then a transition): one edge.
+            {2.0, 0}, {2.5, LogicClockBit}};
         ASSERT_EQ(s.Edges.size(), expected.size());
         for (std::size_t i = 0; i < expected.size(); ++i) {
             EXPECT_NEAR(s.Edges[i].Time, expected[i].first, 1e-12) << i;

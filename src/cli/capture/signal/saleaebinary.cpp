@@ -170,6 +170,7 @@ private:
     void AdvanceChunk() {
         if (FPendingLevel) {
             FPendingLevel = false;
+            FTransitionsLeft = FPendingTransitions;
             FNextTime = FChunkBegin;
             FNextKind = ekLevel;
             FNextLevel = FChunkLevel;
@@ -225,6 +226,9 @@ private:
         FChunkLevel = static_cast<std::uint8_t>(initial);
         FPrevEnd = end;
         if (gap) {
+            // The gap first; the chunk's level and transitions after it.
+            FPendingTransitions = FTransitionsLeft;
+            FTransitionsLeft = 0;
             FNextTime = gapAt;
             FNextKind = ekGap;
             FPendingLevel = true;
@@ -254,6 +258,7 @@ private:
     double FChunkEnd = 0.0;
     std::uint8_t FChunkLevel = 0;
     bool FPendingLevel = false;
+    std::uint64_t FPendingTransitions = 0;
     double FBegin = 0.0;
 };
 
@@ -463,10 +468,11 @@ std::unique_ptr<TLogicSource> OpenSaleaeBinaryExport(const std::vector<std::file
         throw TInputError(0, "no digital_N.bin file found: give the export folder or its digital_N.bin files");
     }
     std::vector<TSaleaeBinaryChannel> channels(files.rbegin()->first + 1);
-    for (const auto& [number, path] : files) {
+    for (const auto& entry : files) {
+        const std::filesystem::path path = entry.second;
         const std::string name = path.filename().string();
-        channels[number].Name = name;
-        channels[number].Open = [path, name]() -> std::unique_ptr<TByteSource> {
+        channels[entry.first].Name = name;
+        channels[entry.first].Open = [path, name]() -> std::unique_ptr<TByteSource> {
             return std::make_unique<NSignal::TFileByteSource>(path, name);
         };
     }
