@@ -27,6 +27,7 @@ harnesses=(
     "decode_fuzzer fuzz/corpus fuzz/decode.dict"
     "layout_fuzzer fuzz/layout-corpus -"
     "capture_fuzzer fuzz/capture-corpus -"
+    "signal_fuzzer fuzz/signal-corpus -"
 )
 targets=()
 for entry in "${harnesses[@]}"; do

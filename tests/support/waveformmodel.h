@@ -22,6 +22,7 @@
 #pragma once
 
 #include "framesupport.h"
+#include "waveform.h"
 #include "signal/burstdecoder.h"
 
 #include <algorithm>
@@ -31,14 +32,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-struct TWaveform {
-    std::vector<std::string> Names;
-    std::vector<std::uint8_t> Initial;          // 0 or 1 per channel
-    std::vector<std::vector<double>> Toggles;   // per channel, increasing
-    double End = 0.0;                           // the capture's end, seconds
-    double SampleRate = 0.0;                    // samples per second; 0 for none
-};
 
 // One frame of the master's script.
 struct TModelFrame {
