@@ -25,13 +25,13 @@ PACKAGES=(libzip-dev libz-mingw-w64-dev dpkg-dev cmake ninja-build g++-mingw-w64
 install_missing "${PACKAGES[@]}" || exit 1
 
 # The source version of the native libzip: 1.7.3-1 for the binary package 1.7.3-1+b1.
-VERSION=$(dpkg-query -W -f='${source:Version}' libzip-dev)
-UPSTREAM=${VERSION%-*}
+LIBZIP_VERSION=$(dpkg-query -W -f='${source:Version}' libzip-dev)
+UPSTREAM=${LIBZIP_VERSION%-*}
 UPSTREAM=${UPSTREAM#*:}
-STAMP=$PREFIX/share/corvane-libzip-$VERSION
+STAMP=$PREFIX/share/corvane-libzip-$LIBZIP_VERSION
 
 if [ -f "$STAMP" ] && [ -f "$PREFIX/lib/libzip.a" ]; then
-    echo "==> libzip $VERSION for Windows is in $PREFIX"
+    echo "==> libzip $LIBZIP_VERSION for Windows is in $PREFIX"
     exit 0
 fi
 
@@ -56,12 +56,12 @@ fetch_source() {
 deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename $codename-updates main
 deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main
 EOF
-    echo "==> Fetching Debian's source of libzip $VERSION (apt-get source, private configuration)"
+    echo "==> Fetching Debian's source of libzip $LIBZIP_VERSION (apt-get source, private configuration)"
     apt_private update >"$CACHE/apt-update.log" 2>&1 || {
         cat "$CACHE/apt-update.log" >&2
         return 1
     }
-    (cd "$CACHE/src" && apt_private source --only-source "libzip=$VERSION")
+    (cd "$CACHE/src" && apt_private source --only-source "libzip=$LIBZIP_VERSION")
 }
 
 SRC=$CACHE/src/libzip-$UPSTREAM
@@ -78,7 +78,7 @@ fi
 # bzip2 or xz compression (sigrok session files use deflate), no tools, tests or manuals.
 # zlib's static archive by its path: the import library libz.dll.a beside it would make the
 # program need zlib1.dll.
-echo "==> Building libzip $VERSION for Windows (MinGW-w64, static) into $PREFIX"
+echo "==> Building libzip $LIBZIP_VERSION for Windows (MinGW-w64, static) into $PREFIX"
 BUILD=$CACHE/build-libzip-$UPSTREAM
 rm -rf "$BUILD"
 cmake -S "$SRC" -B "$BUILD" -G Ninja \
@@ -96,8 +96,13 @@ cmake -S "$SRC" -B "$BUILD" -G Ninja \
     cat "$CACHE/configure-libzip.log" >&2
     exit 1
 }
-nice cmake --build "$BUILD" --parallel "$JOBS"
+# Its own compiler warnings (Win32 function pointers in libzip's tables) are not ours to fix:
+# the log is shown only when the build fails.
+nice cmake --build "$BUILD" --parallel "$JOBS" >"$CACHE/build-libzip.log" 2>&1 || {
+    tail -n 60 "$CACHE/build-libzip.log" >&2
+    exit 1
+}
 cmake --install "$BUILD" >/dev/null
 mkdir -p "$(dirname "$STAMP")"
-echo "libzip $VERSION from Debian's source package, static, for x86_64-w64-mingw32" >"$STAMP"
-echo "==> libzip $VERSION for Windows installed in $PREFIX"
+echo "libzip $LIBZIP_VERSION from Debian's source package, static, for x86_64-w64-mingw32" >"$STAMP"
+echo "==> libzip $LIBZIP_VERSION for Windows installed in $PREFIX"
