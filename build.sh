@@ -17,9 +17,9 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
     fonts-wine
 )
-# The batch decoder corvane-decode: its option parser, and the tools that write its manual
-# page and the manual as plain text.
-CLI_PACKAGES=(libcli11-dev help2man groff-base bsdextrautils)
+# The batch decoder corvane-decode: its option parser, libzip (zip archives among the capture
+# files), and the tools that write its manual page and the manual as plain text.
+CLI_PACKAGES=(libcli11-dev libzip-dev help2man groff-base bsdextrautils)
 TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev)
 JOBS=$(nproc)
 

@@ -19,6 +19,10 @@ set(CMAKE_RC_COMPILER ${CORVANE_MINGW_TRIPLET}-windres)
 # Headers, libraries and CMake packages come from the MinGW tree only, never from the host;
 # programs (the build tools themselves) come from the host.
 set(CMAKE_FIND_ROOT_PATH /usr/${CORVANE_MINGW_TRIPLET})
+# Libraries built for the target outside the MinGW tree (build/windows-deps, made by
+# packaging/windows-deps.sh) are given on CMAKE_PREFIX_PATH; as roots of their own they are
+# searched as they are, not looked for inside the MinGW tree.
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -13,7 +13,7 @@ seconds="${FUZZ_SECONDS:-45}"
 
 # shellcheck source=../scripts/install-missing.sh
 . "$root/scripts/install-missing.sh"
-install_missing clang libclang-rt-14-dev cmake ninja-build libcli11-dev || exit 1
+install_missing clang libclang-rt-14-dev cmake ninja-build pkg-config libcli11-dev libzip-dev || exit 1
 
 if [ -n "${CORVANE_FUZZ_BUILD_DIR:-}" ]; then
     build_dir="$CORVANE_FUZZ_BUILD_DIR"

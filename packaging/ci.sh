@@ -17,43 +17,16 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BUILD_DIR=build/package
 APP_ID=app.corvane.Corvane
 LOG_DIR=$(mktemp -d)
-failures=0
 installed=0
 
-pass() { echo "PASS: $*"; }
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-
-# Runs a check with a time limit; its output is shown only when it fails.
-#   check SECONDS DESCRIPTION COMMAND...
-check() {
-    local limit=$1 what=$2 log
-    shift 2
-    log="$LOG_DIR/check-$((++check_count)).log"
-    if timeout "$limit" "$@" >"$log" 2>&1; then
-        pass "$what"
-        return 0
-    fi
-    fail "$what"
-    sed 's/^/    /' "$log" | tail -n 40
-    return 1
-}
-check_count=0
-
-# Passes or fails on a command's status, without showing its output.
-#   expect PASS-TEXT FAIL-TEXT COMMAND...
-expect() {
-    local yes=$1 no=$2
-    shift 2
-    if "$@" >/dev/null 2>&1; then pass "$yes"; else fail "$no"; fi
-}
+# pass, fail, report, run_check, expect, checks_summary.
+# shellcheck source=checks.sh
+. packaging/checks.sh
 
 # A failure after which nothing further can be checked.
 fatal() {
     fail "$*"
-    echo "packaging checks: stopped, $failures failed"
+    echo "packaging checks: stopped, $CHECKS_FAILED failed"
     exit 1
 }
 
@@ -97,11 +70,11 @@ install_missing "${TOOLS[@]}" || fatal "installing ${TOOLS[*]}"
 
 # --- 1. Metadata validators -------------------------------------------------
 echo "==> Validating the desktop metadata"
-check 60 "desktop-file-validate packaging/$APP_ID.desktop" \
+run_check 60 "desktop-file-validate packaging/$APP_ID.desktop" \
     desktop-file-validate "packaging/$APP_ID.desktop" || true
-check 60 "appstreamcli validate --no-net packaging/$APP_ID.metainfo.xml" \
+run_check 60 "appstreamcli validate --no-net packaging/$APP_ID.metainfo.xml" \
     appstreamcli validate --no-net "packaging/$APP_ID.metainfo.xml" || true
-check 60 "res/corvane.manifest is well-formed XML" xmllint --noout res/corvane.manifest || true
+run_check 60 "res/corvane.manifest is well-formed XML" xmllint --noout res/corvane.manifest || true
 
 # --- 2. Debian package ------------------------------------------------------
 echo "==> Building the Debian package in $BUILD_DIR"
@@ -164,7 +137,7 @@ echo "==> Compiling the Windows resources"
 RC="$PWD/res/corvane.rc"
 WINDRES=(x86_64-w64-mingw32-windres --preprocessor=cpp --preprocessor-arg=-DRC_INVOKED
     --include-dir="$BUILD_DIR/packaging" --include-dir="$PWD/res")
-if check 60 "windres compiles $RC for MinGW" \
+if run_check 60 "windres compiles $RC for MinGW" \
     "${WINDRES[@]}" --preprocessor-arg=-D__MINGW32__ -i "$RC" -O res -o "$LOG_DIR/mingw.res"; then
     x86_64-w64-mingw32-windres -i "$LOG_DIR/mingw.res" -O rc >"$LOG_DIR/mingw.rc.txt"
     expect "resources hold the icon" "resources lack the icon group" \
@@ -179,7 +152,7 @@ if check 60 "windres compiles $RC for MinGW" \
         expect "version record: $v" "version record lacks: $v" grep -qF "$v" "$LOG_DIR/mingw.rc.txt"
     done
 fi
-if check 60 "windres compiles $RC as MSVC would see it" \
+if run_check 60 "windres compiles $RC as MSVC would see it" \
     "${WINDRES[@]}" --preprocessor-arg=-U__GNUC__ -i "$RC" -O res -o "$LOG_DIR/msvc.res"; then
     if x86_64-w64-mingw32-windres -i "$LOG_DIR/msvc.res" -O rc | grep -q 'RT_MANIFEST'; then
         fail "MSVC resources hold the manifest twice over (the linker merges it too)"
@@ -202,9 +175,9 @@ else
     fatal "dpkg -i $(basename "$deb")"
 fi
 
-check 60 "desktop-file-validate on the installed desktop entry" \
+run_check 60 "desktop-file-validate on the installed desktop entry" \
     desktop-file-validate "/usr/share/applications/$APP_ID.desktop" || true
-check 60 "appstreamcli validate --no-net on the installed metainfo" \
+run_check 60 "appstreamcli validate --no-net on the installed metainfo" \
     appstreamcli validate --no-net "/usr/share/metainfo/$APP_ID.metainfo.xml" || true
 
 echo "==> Starting the installed Corvane under xvfb-run"
@@ -219,11 +192,11 @@ else
     fail "start and close test of the installed Corvane"
 fi
 
-check 60 "installed Corvane without a display: its own message, exit code 1" \
+run_check 60 "installed Corvane without a display: its own message, exit code 1" \
     tests/window/no-display.sh /usr/bin/Corvane || true
-check 30 "installed corvane-decode decodes the default frame with a good CRC" \
+run_check 30 "installed corvane-decode decodes the default frame with a good CRC" \
     sh -c 'echo C004C9BA71753000 | /usr/bin/corvane-decode --format csv | grep -q ",decoded,13,0,26440930,26440930,false,false,42,21,true,false$"' || true
-check 30 "installed manual page of corvane-decode reads" \
+run_check 30 "installed manual page of corvane-decode reads" \
     sh -c 'man -l /usr/share/man/man1/corvane-decode.1.gz 2>/dev/null | grep -q saleae-spi || zcat /usr/share/man/man1/corvane-decode.1.gz | grep -q saleae-spi' || true
 
 # --- 5. Removal -------------------------------------------------------------
@@ -236,9 +209,4 @@ else
     fail "dpkg -r corvane"
 fi
 
-if [ "$failures" -eq 0 ]; then
-    echo "packaging checks: all passed"
-else
-    echo "packaging checks: $failures failed"
-    exit 1
-fi
+checks_summary "packaging checks" || exit 1
