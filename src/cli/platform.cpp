@@ -108,6 +108,8 @@ TInputFile::~TInputFile() {
     }
 }
 
+bool TInputFile::DataWaiting() const { return FRegular || DescriptorHasData(FDescriptor); }
+
 std::size_t TInputFile::Read(char* buffer, std::size_t capacity) {
     for (;;) {
         const long long got = ReadDescriptor(FDescriptor, buffer, std::min(capacity, MaxTransfer));

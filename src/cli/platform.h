@@ -37,6 +37,9 @@ public:
 
     // Throws TInputError when the system cannot read it.
     std::size_t Read(char* buffer, std::size_t capacity) override;
+    // A regular file always has data waiting; a pipe or a terminal when its writer has sent
+    // what has not been read yet, or closed it.
+    bool DataWaiting() const override;
 
     // A regular file, whose size is known (not a pipe, a terminal or a device).
     bool IsRegular() const { return FRegular; }

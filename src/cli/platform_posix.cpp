@@ -3,6 +3,7 @@
 #include "platform_system.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,14 @@ bool StatName(const std::string& name, bool& regular, bool& directory, std::uint
     return true;
 }
 bool IsTerminalDescriptor(int descriptor) { return isatty(descriptor) != 0; }
+
+bool DescriptorHasData(int descriptor) {
+    pollfd watched{};
+    watched.fd = descriptor;
+    watched.events = POLLIN;
+    // POLLHUP and POLLERR come whatever was asked: the end or a fault is waiting too.
+    return poll(&watched, 1, 0) != 0;
+}
 
 // A terminal takes the UTF-8 bytes as they are.
 bool WriteConsoleText(int, std::string_view, bool& handled) {

@@ -30,6 +30,10 @@ bool StatDescriptor(int descriptor, bool& regular, bool& directory, std::uint64_
 bool StatName(const std::string& name, bool& regular, bool& directory, std::uint64_t& size);
 // A terminal, or on Windows a console.
 bool IsTerminalDescriptor(int descriptor);
+// Whether a read of the descriptor (a pipe, a terminal, a device) would return at once:
+// bytes, the end or an error are waiting. True when the system cannot tell, so that a caller
+// never stops early for an input it cannot watch.
+bool DescriptorHasData(int descriptor);
 
 // Writes `text` whole to a console, as characters rather than bytes, where the descriptor
 // is one; `handled` is false for anything else (a file, a pipe, a terminal of Unix), which

@@ -110,6 +110,22 @@ bool StatName(const std::string& name, bool& regular, bool& directory, std::uint
 }
 bool IsTerminalDescriptor(int descriptor) { return IsConsole(descriptor); }
 
+bool DescriptorHasData(int descriptor) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    if (handle == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    if (GetFileType(handle) == FILE_TYPE_PIPE) {
+        DWORD available = 0;
+        // A failure is a broken pipe: the end is waiting.
+        return PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) == 0 || available > 0;
+    }
+    if (GetFileType(handle) == FILE_TYPE_CHAR && IsConsole(descriptor)) {
+        return WaitForSingleObject(handle, 0) != WAIT_TIMEOUT;
+    }
+    return true;
+}
+
 // A console shows UTF-16 text written with WriteConsoleW; bytes written to it would be read
 // in the console's code page. The text is whole records, so no character is split; the pieces
 // of one call end before a surrogate pair rather than inside it.
