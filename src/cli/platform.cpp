@@ -64,6 +64,12 @@ std::unique_ptr<TInputFile> TInputFile::Open(const std::string& name, std::strin
     if (name == "-") {
         file->FDescriptor = 0;
     } else {
+        // A folder is not opened (Windows cannot open one for reading): it has no bytes.
+        bool regular = false;
+        std::uint64_t size = 0;
+        if (StatName(name, regular, file->FFolder, size) && file->FFolder) {
+            return file;
+        }
         file->FDescriptor = OpenDescriptor(name);
         if (file->FDescriptor < 0) {
             error = ErrnoText(errno);
@@ -71,13 +77,8 @@ std::unique_ptr<TInputFile> TInputFile::Open(const std::string& name, std::strin
         }
         file->FOwned = true;
     }
-    bool directory = false;
-    if (!StatDescriptor(file->FDescriptor, file->FRegular, directory, file->FSize)) {
+    if (!StatDescriptor(file->FDescriptor, file->FRegular, file->FFolder, file->FSize)) {
         error = ErrnoText(errno);
-        return nullptr;
-    }
-    if (directory) {
-        error = ErrnoText(EISDIR);
         return nullptr;
     }
     file->FTerminal = IsTerminalDescriptor(file->FDescriptor);
@@ -96,8 +97,7 @@ bool TInputFile::Check(const std::string& name, std::uint64_t& size, std::string
         return false;
     }
     if (directory) {
-        error = ErrnoText(EISDIR);
-        return false;
+        return true; // read by name, by the formats that read folders
     }
     return !regular || Open(name, error) != nullptr;
 }
@@ -108,9 +108,12 @@ TInputFile::~TInputFile() {
     }
 }
 
-bool TInputFile::DataWaiting() const { return FRegular || DescriptorHasData(FDescriptor); }
+bool TInputFile::DataWaiting() const { return FRegular || FFolder || DescriptorHasData(FDescriptor); }
 
 std::size_t TInputFile::Read(char* buffer, std::size_t capacity) {
+    if (FFolder) {
+        return 0; // a folder is read by name, by the formats that read folders
+    }
     for (;;) {
         const long long got = ReadDescriptor(FDescriptor, buffer, std::min(capacity, MaxTransfer));
         if (got >= 0) {

@@ -25,7 +25,8 @@ bool IsTerminal(TStandardStream stream);
 // An input file, or standard input for the name "-", read from start to end.
 class TInputFile final : public TByteSource {
 public:
-    // Opens `name` (UTF-8); on failure returns nothing and sets `error` to the system's reason.
+    // Opens `name` (UTF-8), a file or a folder; on failure returns nothing and sets `error` to
+    // the system's reason.
     static std::unique_ptr<TInputFile> Open(const std::string& name, std::string& error);
     // Whether `name` can be opened, without waiting for a writer to a named pipe: a regular
     // file is opened and closed again, anything else only looked up. `size` is the size of a
@@ -44,6 +45,9 @@ public:
     // A regular file, whose size is known (not a pipe, a terminal or a device).
     bool IsRegular() const { return FRegular; }
     bool IsTerminal() const { return FTerminal; }
+    // A folder: it has no bytes (Read gives the end at once); formats that read folders open
+    // its files by name.
+    bool IsFolder() const { return FFolder; }
     // The size of a regular file in bytes; 0 otherwise.
     std::uint64_t Size() const { return FSize; }
 
@@ -54,6 +58,7 @@ private:
     bool FOwned = false;
     bool FRegular = false;
     bool FTerminal = false;
+    bool FFolder = false;
     std::uint64_t FSize = 0;
 };
 

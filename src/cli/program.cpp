@@ -137,6 +137,7 @@ int RunProgram(const std::vector<std::string>& args) {
                 // Frames typed at a terminal are hexadecimal text: recognising the format
                 // would wait for many lines before the first record.
                 TReaderOptions readerOptions = options.Reader;
+                readerOptions.Path = name;
                 if (readerOptions.Format == "auto" && file->IsTerminal()) {
                     readerOptions.Format = "hex";
                 }

@@ -5,6 +5,9 @@
 #include "linereader.h"
 #include "textutil.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include <array>
 #include <string>
 #include <utility>
@@ -205,28 +208,65 @@ void MakeDetectSample(std::string_view bytes, bool complete, TDetectSample& samp
     }
 }
 
+namespace {
+
+// Whether the input's path names a folder.
+bool PathIsFolder(const TReaderOptions& options) {
+    std::error_code error;
+    return !options.Path.empty() && options.Path != "-" &&
+           std::filesystem::is_directory(PathFromUtf8(options.Path), error);
+}
+
+// The formats that read a folder, for a message.
+std::string FolderFormats() {
+    std::string names;
+    for (const TInputFormatModule* module : InputFormatModules()) {
+        if (module->ReadsFolders) {
+            names += names.empty() ? "" : ", ";
+            names += module->Info.Name;
+        }
+    }
+    return names;
+}
+
+} // namespace
+
 std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options) {
     const TInputFormatModule* module = nullptr;
     std::string sample;
     const bool recognise = options.Format == AutoFormatName;
+    const bool folder = PathIsFolder(options);
     if (recognise) {
-        bool complete = false;
-        sample = ReadSample(source, complete);
+        bool complete = true;
+        if (!folder) {
+            sample = ReadSample(source, complete);
+        }
         TDetectSample detect;
         MakeDetectSample(sample, complete, detect);
+        detect.Folder = folder;
         for (const TInputFormatModule* candidate : InputFormatModules()) {
-            if (candidate->Recognise != nullptr && candidate->Recognise(detect, options)) {
+            const bool asked = !folder || candidate->ReadsFolders;
+            if (asked && candidate->Recognise != nullptr && candidate->Recognise(detect, options)) {
                 module = candidate;
                 break;
             }
         }
         if (module == nullptr) {
+            if (folder) {
+                throw TInputError(0, "is a folder, and not one of a format that is read from a folder (" +
+                                         FolderFormats() + ")");
+            }
             throw UnrecognisedError(detect, options);
         }
     } else {
         module = FindModule(options.Format);
         if (module == nullptr) {
             throw TInputError(0, "unknown input format \"" + options.Format + "\"");
+        }
+        if (folder && !module->ReadsFolders) {
+            throw TInputError(0, "is a folder; " + std::string(module->Info.Name) +
+                                     " is read from a file (of the formats, " + FolderFormats() +
+                                     " read folders)");
         }
     }
     if (module->CutsFrames && options.FrameBytes > MaxFrameBytes) {

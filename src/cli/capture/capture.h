@@ -138,6 +138,14 @@ struct TReaderOptions {
 // its start followed by "...", and the rest of it is skipped without being held in memory.
 inline constexpr std::size_t MaxLineBytes = 64 * 1024;
 
+// What a signal capture tells beyond its frames: its length in seconds, the clock pulses
+// ignored as glitches, and the bursts the capture cut.
+struct TSignalStats {
+    double Duration = 0.0;
+    std::uint64_t Glitches = 0;
+    std::uint64_t Cut = 0;
+};
+
 class TCaptureReader {
 public:
     virtual ~TCaptureReader() = default;
@@ -146,6 +154,9 @@ public:
     // What separates the input's name from a frame's number in a record's source: ':' before
     // line numbers, '#' before the burst numbers of a signal capture.
     virtual char SourceSeparator() const { return ':'; }
+    // Signal captures: their figures so far (all of them once ReadBatch has returned false);
+    // nullptr for other inputs.
+    virtual const TSignalStats* SignalStats() const { return nullptr; }
     // Appends the next frames to `batch`, at most `maxFrames` and at least one unless the input
     // is exhausted, and updates its BytesConsumed. Returns false when no frame was left to
     // append. Memory stays bounded whatever the input. Throws TInputError for a fault that

@@ -3,7 +3,11 @@
 // Adding a format is one file in formats/ and one line here.
 #include "inputformat.h"
 
+extern const TInputFormatModule SigrokSessionFormat;
+extern const TInputFormatModule SaleaeBinaryFormat;
 extern const TInputFormatModule BinaryFormat;
+extern const TInputFormatModule VcdFormat;
+extern const TInputFormatModule SaleaeDigitalFormat;
 extern const TInputFormatModule SaleaeTableFormat;
 extern const TInputFormatModule SaleaeSpiFormat;
 extern const TInputFormatModule SaleaeBissFormat;
@@ -15,7 +19,11 @@ extern const TInputFormatModule HexFormat;
 
 const std::vector<const TInputFormatModule*>& InputFormatModules() {
     static const std::vector<const TInputFormatModule*> modules = {
+        &SigrokSessionFormat, // a zip archive with a session's members
+        &SaleaeBinaryFormat,  // "<SALEAE>" files, or a folder of them
         &BinaryFormat,      // bytes no text holds
+        &VcdFormat,         // $-keywords of a value change dump
+        &SaleaeDigitalFormat, // header Time [s] and rows of 0, 1, X
         &SaleaeTableFormat, // header: name, type, start_time
         &SaleaeSpiFormat,   // header: Time [s], Packet ID
         &SaleaeBissFormat,  // header: DATA, ERR-WARN, CRC

@@ -25,8 +25,10 @@ struct TSampleLine {
 
 // The start of an input as the recognition rules see it.
 struct TDetectSample {
-    // The bytes read, a byte order mark included.
+    // The bytes read, a byte order mark included; none for a folder.
     std::string_view Bytes;
+    // The input is a folder (TReaderOptions::Path names one).
+    bool Folder = false;
     // The sample is the whole input.
     bool Complete = false;
     // It holds a byte no text export holds: NUL and the other control characters but TAB, LF,
@@ -62,6 +64,8 @@ struct TInputFormatModule {
                                             const TReaderOptions& options, bool recognised) = nullptr;
     // --frame-bytes cuts this format's frames (and must fit MaxFrameBytes).
     bool CutsFrames = false;
+    // The format's input may be a folder (of files, one per channel).
+    bool ReadsFolders = false;
 };
 
 // The modules, most specific first: the order of InputFormats() and of recognition.

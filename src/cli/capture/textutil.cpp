@@ -115,3 +115,12 @@ TNumberRead ReadExportNumber(std::string_view text, std::uint64_t& value) {
     }
     return ReadDigits(text, base, value);
 }
+
+std::filesystem::path PathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string FileNameUtf8(const std::filesystem::path& path) {
+    const std::u8string name = path.filename().u8string();
+    return std::string(name.begin(), name.end());
+}

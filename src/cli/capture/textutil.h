@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <string_view>
 
 // True for the bytes that make a line blank: space, TAB, CR, VT, FF.
@@ -76,3 +78,8 @@ bool ParseDecimalOrHex(std::string_view text, std::uint64_t& value);
 // A number as logic analyzer exports write it, blanks around it ignored: hexadecimal after
 // "0x", binary after "0b", else decimal.
 TNumberRead ReadExportNumber(std::string_view text, std::uint64_t& value);
+
+// A path given as UTF-8 text (as the program's arguments are), on every system.
+std::filesystem::path PathFromUtf8(std::string_view text);
+// A path's file name as UTF-8 text, for messages.
+std::string FileNameUtf8(const std::filesystem::path& path);

@@ -1,0 +1,23 @@
+// saleae-digital: a logic analyzer's digital CSV export ("Time [s],<channel>,..." and a row at
+// every change), read as signals: the frames of the clock and data channels (see
+// signal/saleaedigital.h for the format, signal/burstdecoder.h for the frames).
+// Recognised by its header and rows of 0, 1 and X values.
+#include "../inputformat.h"
+#include "signal/saleaedigital.h"
+#include "signal/signalreader.h"
+
+namespace {
+
+bool Recognise(const TDetectSample& sample, const TReaderOptions&) {
+    return !sample.Binary && LooksLikeSaleaeDigital(sample.Bytes);
+}
+
+std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const TReaderOptions& options, bool) {
+    std::unique_ptr<TLogicSource> logic = OpenSaleaeDigitalSource(*source);
+    return std::make_unique<TSignalCaptureReader>("saleae-digital", std::move(source), std::move(logic), options);
+}
+
+} // namespace
+
+extern const TInputFormatModule SaleaeDigitalFormat{
+    {"saleae-digital", "a logic analyzer's digital CSV export: clock and data signals"}, Recognise, Open, false};
