@@ -16,10 +16,9 @@ constexpr int DataPhaseBits = 13;
 constexpr int MaxLag = 3;
 constexpr std::uint64_t ReadSpan = 12 + MaxLag;
 
-} // namespace
-
-std::uint8_t ControlCrc(std::uint32_t bits, int count) {
-    // x^4 + x + 1, start value 0, one bit at a time: it runs once per access, not per frame.
+// x^4 + x + 1, start value 0, one bit at a time, inverted: headers are checked once per
+// control frame, data bytes through the table below.
+constexpr std::uint8_t SentCrc4(std::uint32_t bits, int count) {
     std::uint32_t crc = 0;
     for (int i = count - 1; i >= 0; --i) {
         const std::uint32_t feedback = ((crc >> 3) ^ (bits >> i)) & 1U;
@@ -30,6 +29,22 @@ std::uint8_t ControlCrc(std::uint32_t bits, int count) {
     }
     return static_cast<std::uint8_t>(~crc & 0xFU);
 }
+
+// The CRC as sent of every data byte, so that checking a reply costs one look-up.
+constexpr std::array<std::uint8_t, 256> ByteCrcs = [] {
+    std::array<std::uint8_t, 256> crcs{};
+    for (std::uint32_t b = 0; b < 256; ++b) {
+        crcs[b] = SentCrc4(b, 8);
+    }
+    return crcs;
+}();
+
+// Whether the 12 bits D7..D0 CRC3..CRC0 of a data phase hold.
+constexpr bool DataCrcHolds(std::uint32_t bits) { return ByteCrcs[(bits >> 4) & 0xFFU] == (bits & 0xFU); }
+
+} // namespace
+
+std::uint8_t ControlCrc(std::uint32_t bits, int count) { return SentCrc4(bits, count); }
 
 const char* StandardRegisterName(std::uint8_t address) {
     if (address == 0x40) {
@@ -54,8 +69,35 @@ const char* StandardRegisterName(std::uint8_t address) {
 }
 
 void TControlDecoder::Feed(std::span<const TControlBits> frames, std::vector<TRegisterAccess>& out) {
-    for (const TControlBits& bits : frames) {
-        Step(bits, out);
+    const std::size_t n = frames.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (FPhase == TPhase::phHunt && !FPending.Active) {
+            // No control frame under way and no read waiting: most frames of most captures.
+            // The state stays in locals (Step's writes to `out` would make the compiler reload
+            // it) until a frame that may start a control frame, or one without CDM.
+            std::uint64_t cds = FCdsBits;
+            std::uint64_t known = FCdsKnown;
+            std::uint32_t zeros = FZeros;
+            const std::size_t first = i;
+            for (; i < n; ++i) {
+                const TControlBits& f = frames[i];
+                if (f.Cdm < 0 || (f.Cdm != 0 && zeros >= StartZeros)) {
+                    break;
+                }
+                cds = (cds << 1) | (f.Cds == 1 ? 1U : 0U);
+                known = (known << 1) | (f.Cds >= 0 ? 1U : 0U);
+                zeros = f.Cdm == 0 ? std::min<std::uint32_t>(zeros + 1, 1U << 30) : 0;
+            }
+            FCdsBits = cds;
+            FCdsKnown = known;
+            FZeros = zeros;
+            FIndex += i - first;
+            if (i == n) {
+                return;
+            }
+        }
+        Step(frames[i++], out);
     }
 }
 
@@ -232,7 +274,7 @@ void TControlDecoder::EndDataPhase(std::vector<TRegisterAccess>& out) {
         TRegisterAccess access = FAccess;
         access.Data = static_cast<std::uint8_t>(data);
         access.HasData = true;
-        access.CrcOk = FHeaderOk && ControlCrc(data, 8) == crc;
+        access.CrcOk = FHeaderOk && ByteCrcs[data] == crc;
         access.Complete = stopOk;
         out.push_back(access);
         return;
@@ -285,37 +327,46 @@ void TControlDecoder::DecideRead(TPendingRead& read, std::vector<TRegisterAccess
     std::array<bool, MaxLag + 1> seen{};   // the reply window at that lag could be read
     std::array<bool, MaxLag + 1> held{};   // ... and its CRC holds
     std::array<std::uint32_t, MaxLag + 1> words{};
-    for (int lag = 0; lag <= MaxLag; ++lag) {
+    const auto look = [&](int lag) {
+        const std::size_t i = static_cast<std::size_t>(lag);
         std::uint32_t bits = 0;
         if (ReplyBits(read.StartIndex + 1 + static_cast<std::uint64_t>(lag), bits)) {
-            seen[static_cast<std::size_t>(lag)] = true;
-            words[static_cast<std::size_t>(lag)] = bits;
-            held[static_cast<std::size_t>(lag)] = ControlCrc(bits >> 4, 8) == (bits & 0xFU);
+            seen[i] = true;
+            words[i] = bits;
+            held[i] = DataCrcHolds(bits);
         }
-    }
-    // The lag that held, preferring 1 (a slave answers the previous frame's CDM), then 0, 2, 3.
-    static constexpr int Order[] = {1, 0, 2, 3};
-    int firstHeld = -1;
-    for (const int lag : Order) {
-        if (held[static_cast<std::size_t>(lag)] && lag != lags.Learned) {
-            firstHeld = lag;
-            break;
-        }
-    }
+        return held[i];
+    };
     int lag = -1;
-    if (lags.Learned >= 0 && held[static_cast<std::size_t>(lags.Learned)]) {
+    if (lags.Learned >= 0 && look(lags.Learned)) {
+        // The usual case: the lag learned before holds again; the others are not looked at.
         lag = lags.Learned;
-        lags.Candidate = -1;
-    } else if (lags.Learned < 0) {
-        lag = firstHeld >= 0 ? firstHeld : 1;
-        lags.Learned = static_cast<std::int8_t>(firstHeld);
-    } else if (firstHeld >= 0 && lags.Candidate == firstHeld) {
-        lag = firstHeld;
-        lags.Learned = static_cast<std::int8_t>(firstHeld);
         lags.Candidate = -1;
     } else {
-        lag = lags.Learned;
-        lags.Candidate = static_cast<std::int8_t>(firstHeld);
+        // The lag that held, preferring 1 (a slave answers the previous frame's CDM), then 0,
+        // 2, 3.
+        static constexpr int Order[] = {1, 0, 2, 3};
+        int firstHeld = -1;
+        for (const int candidate : Order) {
+            if (candidate != lags.Learned && look(candidate)) {
+                firstHeld = candidate;
+                break;
+            }
+        }
+        if (lags.Learned < 0) {
+            lag = firstHeld >= 0 ? firstHeld : 1;
+            lags.Learned = static_cast<std::int8_t>(firstHeld);
+            if (firstHeld < 0) {
+                look(lag);
+            }
+        } else if (firstHeld >= 0 && lags.Candidate == firstHeld) {
+            lag = firstHeld;
+            lags.Learned = static_cast<std::int8_t>(firstHeld);
+            lags.Candidate = -1;
+        } else {
+            lag = lags.Learned;
+            lags.Candidate = static_cast<std::int8_t>(firstHeld);
+        }
     }
 
     // A slave that never answers leaves CDS the same over the whole reply span.
