@@ -152,6 +152,40 @@ TEST(ControlDecoder, SlavesWithDifferentLagsAreEachDecodedAtTheirOwn) {
     }
 }
 
+TEST(ControlDecoder, AChangedLagIsTakenOnceItHoldsTwiceInARow) {
+    // The slave answers at lag 1, then (another master's timing) at lag 2.
+    TBus before = TwoSlaves(1, false);
+    TBus after = TwoSlaves(2, false);
+    const TRun first = before.Run({Read(0, 0x10), Read(0, 0x11)});
+    const TRun second = after.Run({Read(0, 0x12), Read(0, 0x13), Read(0, 0x14)});
+    std::vector<TControlBits> frames = first.Frames;
+    frames.insert(frames.end(), second.Frames.begin(), second.Frames.end());
+    const std::vector<TRegisterAccess> got = Decode(frames);
+    ASSERT_EQ(got.size(), 5U);
+    EXPECT_EQ(got[1].Lag, 1);
+    EXPECT_TRUE(got[1].CrcOk);
+    // One reply that holds only at another lag could be a corrupted one: still lag 1, failed.
+    EXPECT_EQ(got[2].Lag, 1);
+    EXPECT_FALSE(got[2].CrcOk);
+    EXPECT_TRUE(got[2].Complete);
+    // The second in a row moves the lag.
+    for (std::size_t i = 3; i < 5; ++i) {
+        EXPECT_EQ(got[i].Lag, 2);
+        EXPECT_TRUE(got[i].CrcOk);
+        EXPECT_EQ(got[i].Data, second.Expected[i - 2].Data);
+    }
+    // A new stream learns afresh.
+    TControlDecoder decoder;
+    std::vector<TRegisterAccess> out;
+    decoder.Feed(first.Frames, out);
+    decoder.Finish(out);
+    decoder.Feed(second.Frames, out);
+    decoder.Finish(out);
+    ASSERT_EQ(out.size(), 5U);
+    EXPECT_EQ(out[2].Lag, 2);
+    EXPECT_TRUE(out[2].CrcOk);
+}
+
 TEST(ControlDecoder, ControlCrcAgreesWithPolynomialDivision) {
     for (std::uint32_t value = 0; value < (1U << 11); ++value) {
         ASSERT_EQ(ControlCrc(value, 11), SentCrc(Bits(value, 11))) << value;

@@ -106,9 +106,7 @@ void TControlDecoder::Finish(std::vector<TRegisterAccess>& out) {
         DecideRead(FPending, out);
     }
     CutControlFrame(out);
-    const std::array<TLagState, 8> lags = FLags;
-    Reset();
-    FLags = lags;
+    Reset(); // the next stream may come from another master and slaves
 }
 
 void TControlDecoder::Reset() { *this = TControlDecoder(); }

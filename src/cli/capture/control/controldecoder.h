@@ -77,9 +77,10 @@ class TControlDecoder {
 public:
     void Feed(std::span<const TControlBits> frames, std::vector<TRegisterAccess>& out);
     // The end of the stream: a read waiting for its reply is decided on the frames seen, and
-    // an access under way is reported incomplete. The decoder is then ready for a new stream.
+    // an access under way is reported incomplete. The decoder is then ready for a new stream,
+    // with nothing learned.
     void Finish(std::vector<TRegisterAccess>& out);
-    // Forgets everything, including the lags learned.
+    // Forgets everything, the lags learned included.
     void Reset();
 
 private:
