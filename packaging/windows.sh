@@ -20,7 +20,7 @@ BUILD_DIR=build/windows
 JOBS=${JOBS:-2}
 
 PACKAGES=(
-    cmake ninja-build googletest libcli11-dev
+    cmake ninja-build googletest libcli11-dev nlohmann-json3-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine64 zip unzip
     g++ help2man groff-base bsdextrautils
