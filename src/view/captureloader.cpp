@@ -8,7 +8,12 @@
 #include "textout.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -116,6 +121,88 @@ std::string CheckLoadSettings(const TLoadSettings& settings) {
     return {};
 }
 
+namespace {
+
+// A batch read and decoded, waiting to be stored.
+struct TDecodedBatch {
+    TCaptureBatch Batch;
+    std::vector<TStoredFrame> Frames;
+};
+
+// Batches handed from the reading thread to the storing one, at most a few at a time.
+class TBatchQueue {
+public:
+    static constexpr std::size_t Depth = 3;
+
+    // False when the consumer has stopped.
+    bool Push(std::unique_ptr<TDecodedBatch> batch) {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return FItems.size() < Depth || FStopped; });
+        if (FStopped) {
+            return false;
+        }
+        FItems.push_back(std::move(batch));
+        FChanged.notify_all();
+        return true;
+    }
+    // Null once the producer has finished and everything was taken.
+    std::unique_ptr<TDecodedBatch> Pop() {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return !FItems.empty() || FFinished; });
+        if (FItems.empty()) {
+            return nullptr;
+        }
+        auto batch = std::move(FItems.front());
+        FItems.pop_front();
+        FChanged.notify_all();
+        return batch;
+    }
+    void Finish(std::exception_ptr error) {
+        std::lock_guard lock(FMutex);
+        FFinished = true;
+        FError = std::move(error);
+        FChanged.notify_all();
+    }
+    void Stop() {
+        std::lock_guard lock(FMutex);
+        FStopped = true;
+        FChanged.notify_all();
+    }
+    std::exception_ptr Error() {
+        std::lock_guard lock(FMutex);
+        return FError;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<std::unique_ptr<TDecodedBatch>> FItems;
+    bool FFinished = false;
+    bool FStopped = false;
+    std::exception_ptr FError;
+};
+
+void DecodeBatch(const TFrameLayout& layout, const TFrameLayoutParams& params, TDecodedBatch& work) {
+    work.Frames.resize(work.Batch.Frames.size());
+    for (std::size_t i = 0; i < work.Batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = work.Batch.Frames[i];
+        const TDecodedRecord record = DecodeCaptureFrame(layout, frame, FrameInput(work.Batch, frame));
+        const TFrameFields& f = record.Fields;
+        TStoredFrame& stored = work.Frames[i];
+        stored.Line = frame.Line;
+        stored.Source = SourceOf(frame.Kind);
+        stored.Outcome = OutcomeOf(f.Outcome);
+        stored.CrcOk = f.CrcOk;
+        stored.Error = f.Error;
+        stored.Warning = f.Warning;
+        stored.Truncated = f.Truncated;
+        stored.Value = CountAsDouble(params, f.Count);
+        stored.Fields = frame.Data;
+    }
+}
+
+} // namespace
+
 TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadProgress& progress,
                         const std::atomic<bool>& cancel, std::string& error) {
     capture.Store.Clear();
@@ -132,39 +219,67 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
         return TLoadResult::lrFailed;
     }
     progress.TotalBytes = file->Size();
+    auto inputError = [&settings](const TInputError& e) {
+        return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " + e.what();
+    };
+    std::unique_ptr<TCaptureReader> reader;
     try {
-        const auto reader = OpenCaptureReader(*file, ReaderOptionsOf(settings));
-        capture.FormatName = std::string(InputFormatName(reader->Format()));
-        TCaptureBatch batch;
-        TStoredFrame stored;
-        while (!cancel.load(std::memory_order_relaxed)) {
-            batch.Clear();
-            if (!reader->ReadBatch(batch, LoadBatchFrames)) {
+        reader = OpenCaptureReader(*file, ReaderOptionsOf(settings));
+    } catch (const TInputError& e) {
+        error = inputError(e);
+        return TLoadResult::lrFailed;
+    }
+    capture.FormatName = std::string(InputFormatName(reader->Format()));
+
+    // One thread reads and decodes, this one stores: the two halves of the work take about
+    // as long as each other.
+    TBatchQueue queue;
+    std::thread producer([&] {
+        try {
+            while (!cancel.load(std::memory_order_relaxed)) {
+                auto work = std::make_unique<TDecodedBatch>();
+                if (!reader->ReadBatch(work->Batch, LoadBatchFrames)) {
+                    break;
+                }
+                DecodeBatch(layout, settings.Layout, *work);
+                if (!queue.Push(std::move(work))) {
+                    break;
+                }
+            }
+            queue.Finish(nullptr);
+        } catch (...) {
+            queue.Finish(std::current_exception());
+        }
+    });
+    bool outOfMemory = false;
+    try {
+        while (auto work = queue.Pop()) {
+            if (cancel.load(std::memory_order_relaxed)) {
                 break;
             }
-            for (const TCaptureFrame& frame : batch.Frames) {
-                const std::string_view input = FrameInput(batch, frame);
-                const TDecodedRecord record = DecodeCaptureFrame(layout, frame, input);
-                const TFrameFields& f = record.Fields;
-                stored.Line = frame.Line;
-                stored.Source = SourceOf(frame.Kind);
-                stored.Outcome = OutcomeOf(f.Outcome);
-                stored.CrcOk = f.CrcOk;
-                stored.Error = f.Error;
-                stored.Warning = f.Warning;
-                stored.Truncated = f.Truncated;
-                stored.Value = CountAsDouble(settings.Layout, f.Count);
-                stored.Fields = frame.Data;
-                capture.Store.Append(stored, input);
+            for (std::size_t i = 0; i < work->Frames.size(); ++i) {
+                capture.Store.Append(work->Frames[i], FrameInput(work->Batch, work->Batch.Frames[i]));
             }
-            progress.Bytes = batch.BytesConsumed;
+            progress.Bytes = work->Batch.BytesConsumed;
             progress.Frames = capture.Store.Size();
         }
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    queue.Stop();
+    producer.join();
+    try {
+        if (const std::exception_ptr failure = queue.Error()) {
+            std::rethrow_exception(failure);
+        }
     } catch (const TInputError& e) {
-        error = (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " +
-                e.what();
+        capture.Store.Clear();
+        error = inputError(e);
         return TLoadResult::lrFailed;
     } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    if (outOfMemory) {
         capture.Store.Clear();
         error = settings.File + ": not enough memory for the capture";
         return TLoadResult::lrFailed;
