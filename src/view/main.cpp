@@ -3,6 +3,7 @@
 #include "captureloader.h"
 #include "envelope.h"
 #include "plotexport.h"
+#include "recordtable.h"
 #include "viewwindow.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,6 +32,7 @@ const char* const UsageText =
     "\n"
     "  --export-plot OUT  write the plot of the whole capture as PNG or SVG and exit\n"
     "  --size WxH         the size of the exported plot in pixels (default 1200x600)\n"
+    "  --jump-threshold X mark steps between frames larger than X plotted units\n"
     "  --screenshot OUT   open the window, load FILE, save a picture of the window and exit\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n";
@@ -38,6 +41,7 @@ struct TViewArguments {
     QString ExportPlot;
     QString Screenshot;
     QSize Size{1200, 600};
+    double JumpThreshold = 0.0;
     std::vector<std::string> Rest; // corvane-decode's options and the file
 };
 
@@ -68,6 +72,17 @@ bool SplitArguments(const std::vector<std::string>& args, TViewArguments& out, s
             }
             if (!ParsePlotSize(size, out.Size)) {
                 error = "--size: give WxH, each from 16 to 16384, e.g. 1200x600";
+                return false;
+            }
+        } else if (a == "--jump-threshold") {
+            QString threshold;
+            if (!value("--jump-threshold", threshold)) {
+                return false;
+            }
+            bool ok = false;
+            out.JumpThreshold = threshold.toDouble(&ok);
+            if (!ok || !(out.JumpThreshold >= 0) || !std::isfinite(out.JumpThreshold)) {
+                error = "--jump-threshold: give a number of plotted units, 0 or more";
                 return false;
             }
         } else {
@@ -101,6 +116,7 @@ int RunExport(const TViewArguments& arguments) {
     scene.Envelope = &envelope;
     scene.Scale = capture.Scale;
     scene.View = FitScene(capture.Store, capture.Scale);
+    scene.JumpThreshold = arguments.JumpThreshold;
     // A light page whatever the desktop's colours: exported pictures go into documents.
     QPalette palette;
     palette.setColor(QPalette::Base, Qt::white);
@@ -153,8 +169,9 @@ int main(int argc, char** argv) {
     }
     TViewWindow window;
     window.show();
+    window.SetJumpThreshold(arguments.JumpThreshold);
     if (!settings.File.empty()) {
-        window.OpenFile(QString::fromStdString(settings.File));
+        window.Open(settings);
     }
     if (!arguments.Screenshot.isEmpty()) {
         // Wait for the load, select a frame with a flag or the first, then take the picture.
@@ -169,7 +186,10 @@ int main(int argc, char** argv) {
         QTimer::singleShot(60000, &loop, &QEventLoop::quit);
         loop.exec();
         if (window.Loaded() != nullptr && window.Loaded()->Capture.Store.Size() > 0) {
-            window.SelectFrame(0);
+            const TCaptureStore& store = window.Loaded()->Capture.Store;
+            const std::size_t error = FindMarkedFrame(store.Size(), SIZE_MAX, true, fmCrcError,
+                                                      [&store](std::size_t i) { return store.Marks(i); });
+            window.SelectFrame(error != SIZE_MAX ? error : 0);
         }
         QTimer::singleShot(300, &loop, &QEventLoop::quit);
         loop.exec();

@@ -410,6 +410,15 @@ void TViewWindow::OpenFile(const QString& file) {
     StartLoad(s);
 }
 
+void TViewWindow::Open(const TLoadSettings& settings) {
+    SetPanel(settings);
+    StartLoad(settings);
+}
+
+void TViewWindow::SetJumpThreshold(double threshold) {
+    FJump->setValue(threshold);
+}
+
 void TViewWindow::StartLoad(const TLoadSettings& settings) {
     if (settings.File.empty()) {
         return;

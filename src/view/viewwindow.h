@@ -42,6 +42,10 @@ public:
 
     // Starts loading `file` with the side panel's settings.
     void OpenFile(const QString& file);
+    // Puts `settings` into the side panel and loads its file.
+    void Open(const TLoadSettings& settings);
+    // The jump threshold of the side panel, in plotted units (0: off).
+    void SetJumpThreshold(double threshold);
     // Whether a load is running.
     bool IsLoading() const { return FLoading; }
     const TLoadedCapture* Loaded() const { return FLoaded.get(); }
