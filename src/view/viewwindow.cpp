@@ -660,10 +660,41 @@ void TViewWindow::FindLayout() {
         ShowMessage(tr("Open a capture first: the layout is found from its frames."));
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::atomic<bool> never{false};
-    const auto candidates = ScanLayouts(FLoaded->Capture, 10, never);
-    QApplication::restoreOverrideCursor();
+    if (FLoading) {
+        return;
+    }
+    // The scan tries hundreds of layouts on every frame: in the background, like a load,
+    // and cancelled by the same button.
+    FCancel = std::make_shared<std::atomic<bool>>(false);
+    const unsigned generation = ++FGeneration;
+    FLoading = true;
+    FProgressBar->setRange(0, 0);
+    FProgressBar->setFormat(tr("Finding the layout"));
+    FProgressBar->show();
+    FCancelButton->show();
+    auto loaded = FLoaded;
+    auto cancel = FCancel;
+    QThreadPool::globalInstance()->start([this, loaded, cancel, generation] {
+        auto candidates = std::make_shared<std::vector<TLayoutCandidate>>(ScanLayouts(loaded->Capture, 10, *cancel));
+        const bool cancelled = cancel->load();
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, candidates, cancelled] {
+                if (generation != FGeneration) {
+                    return;
+                }
+                FLoading = false;
+                FProgressBar->hide();
+                FCancelButton->hide();
+                if (!cancelled) {
+                    ShowCandidates(*candidates);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TViewWindow::ShowCandidates(const std::vector<TLayoutCandidate>& candidates) {
     if (candidates.empty()) {
         ShowMessage(tr("No layout found under which a frame passes its CRC."));
         return;

@@ -78,6 +78,7 @@ private:
     void ExportPlotDialog();
     void ExportCsvDialog();
     void FindLayout();
+    void ShowCandidates(const std::vector<TLayoutCandidate>& candidates);
     void GoToMark(bool forward, std::uint8_t mask);
     void PanelChanged();
     void UpdateTitle();

@@ -5,7 +5,9 @@
 #include "recordtable.h"
 #include "viewwindow.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 
@@ -92,4 +94,55 @@ TEST(Window, WheelZoomKeepsThePointUnderTheCursor) {
     QTest::keyClick(&window, Qt::Key_F);
     EXPECT_DOUBLE_EQ(plot->Scene().View.X0, before.X0);
     EXPECT_DOUBLE_EQ(plot->Scene().View.X1, before.X1);
+}
+
+TEST(Window, ShortcutsGoToCrcErrorsAndFlags) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    // Frames 3 (nE) and 4 (nW) carry flags, frame 5 a CRC error.
+    QTest::keyClick(&window, Qt::Key_F8);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 5);
+    QTest::keyClick(&window, Qt::Key_F8, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 5); // no CRC error before it
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 4);
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 3);
+    QTest::keyClick(&window, Qt::Key_F9);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 4);
+}
+
+TEST(Window, ALayoutChangeDecodesAgain) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+    QSpinBox* bits = nullptr;
+    for (QSpinBox* box : window.findChildren<QSpinBox*>()) {
+        if (box->accessibleName() == QStringLiteral("Single-turn position bits")) {
+            bits = box;
+        }
+    }
+    ASSERT_NE(bits, nullptr);
+    bits->setValue(24);
+    // The change waits a moment for more edits, then loads again.
+    for (int i = 0; i < 100 && (window.Loaded()->Capture.Settings.Layout.PositionBits != 24 || window.IsLoading()); ++i) {
+        QTest::qWait(25);
+    }
+    ASSERT_EQ(window.Loaded()->Capture.Settings.Layout.PositionBits, 24);
+    EXPECT_LT(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+    // A layout that cannot be: a message, and the last good view stays.
+    const TLoadedCapture* good = window.Loaded();
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->accessibleName() == QStringLiteral("CRC polynomial")) {
+            edit->setText(QStringLiteral("zz"));
+            emit edit->textEdited(edit->text());
+        }
+    }
+    QTest::qWait(700);
+    EXPECT_EQ(window.Loaded(), good);
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("layout"))) << window.Message().toStdString();
 }
