@@ -2,7 +2,9 @@
 
 void TCaptureStore::Clear() {
     FValues.Clear();
-    FLines.Clear();
+    FRunFirst.Clear();
+    FRunLine.Clear();
+    FLastLine = 0;
     FFlags.Clear();
     FText.Clear();
     FTextEnds.Clear();
@@ -23,7 +25,11 @@ void TCaptureStore::Append(const TStoredFrame& frame, std::string_view input) {
                  (frame.Warning ? FlagWarning : 0) | (frame.Truncated ? FlagTruncated : 0);
     }
     FValues.PushBack(value);
-    FLines.PushBack(frame.Line);
+    if (index == 0 || frame.Line != FLastLine + 1) {
+        FRunFirst.PushBack(index);
+        FRunLine.PushBack(frame.Line);
+    }
+    FLastLine = frame.Line;
     FFlags.PushBack(flags);
     FText.Append(input.data(), input.size());
     FTextEnds.PushBack(FText.Size());
@@ -85,6 +91,21 @@ std::uint8_t TCaptureStore::Marks(std::size_t i) const {
     return marks;
 }
 
+std::uint64_t TCaptureStore::Line(std::size_t i) const {
+    // The last run that starts at or before frame i.
+    std::size_t lo = 0;
+    std::size_t hi = FRunFirst.Size();
+    while (hi - lo > 1) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (FRunFirst[mid] <= i) {
+            lo = mid;
+        } else {
+            hi = mid;
+        }
+    }
+    return FRunLine[lo] + (i - FRunFirst[lo]);
+}
+
 std::string TCaptureStore::Input(std::size_t i) const {
     const std::uint64_t begin = i == 0 ? 0 : FTextEnds[i - 1];
     const std::uint64_t end = FTextEnds[i];
@@ -98,6 +119,6 @@ TFrameData TCaptureStore::Fields(std::size_t i) const {
 }
 
 std::size_t TCaptureStore::MemoryBytes() const {
-    return FValues.MemoryBytes() + FLines.MemoryBytes() + FFlags.MemoryBytes() + FText.MemoryBytes() +
+    return FValues.MemoryBytes() + FRunFirst.MemoryBytes() + FRunLine.MemoryBytes() + FFlags.MemoryBytes() + FText.MemoryBytes() +
            FTextEnds.MemoryBytes() + FFields.MemoryBytes() + FTimes.MemoryBytes();
 }

@@ -121,7 +121,7 @@ struct TCaptureTotals {
     double Maximum = std::numeric_limits<double>::quiet_NaN();
 };
 
-// The frames of one capture, in capture order, at about 40 bytes a frame plus its input text.
+// The frames of one capture, in capture order, at about 18 bytes a frame plus its input text.
 class TCaptureStore {
 public:
     void Clear();
@@ -130,7 +130,7 @@ public:
     std::size_t Size() const { return FValues.Size(); }
     // The combined count; NaN for a frame that did not decode.
     double Value(std::size_t i) const { return FValues[i]; }
-    std::uint64_t Line(std::size_t i) const { return FLines[i]; }
+    std::uint64_t Line(std::size_t i) const;
     TFrameOutcome Outcome(std::size_t i) const { return static_cast<TFrameOutcome>(FFlags[i] & 3U); }
     TFrameSource Source(std::size_t i) const { return static_cast<TFrameSource>((FFlags[i] >> 2) & 3U); }
     bool CrcOk(std::size_t i) const { return (FFlags[i] & FlagCrcOk) != 0; }
@@ -159,7 +159,12 @@ private:
     static constexpr std::uint8_t FlagTruncated = 1U << 7;
 
     TChunkedVector<double> FValues;
-    TChunkedVector<std::uint64_t> FLines;
+    // Lines as runs of consecutive numbers: frame FRunFirst[r] and those after it, up to the
+    // next run, have lines FRunLine[r], FRunLine[r] + 1, ... Most captures need a handful of
+    // runs, not a number per frame.
+    TChunkedVector<std::uint64_t> FRunFirst;
+    TChunkedVector<std::uint64_t> FRunLine;
+    std::uint64_t FLastLine = 0;
     TChunkedVector<std::uint8_t> FFlags;
     // The input texts one after another; FTextEnds[i] is where frame i's ends.
     TChunkedVector<char, 20> FText;

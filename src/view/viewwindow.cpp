@@ -604,7 +604,7 @@ void TViewWindow::RebuildRecentMenu() {
 void TViewWindow::ShowChoose() {
     const QString file = QFileDialog::getOpenFileName(
         this, tr("Open Capture"), QString(),
-        tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log);;All files (*)"));
+        tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log *.sr *.vcd);;All files (*)"));
     if (!file.isEmpty()) {
         OpenFile(file);
     }

@@ -137,6 +137,21 @@ TEST(CaptureStore, KeepsEveryFieldAndInputAcrossChunks) {
     EXPECT_EQ(t.Decoded + t.NoStartBit, t.Frames);
 }
 
+TEST(CaptureStore, GivesBackEveryLineWhateverItsGaps) {
+    // Consecutive lines, gaps (blank lines, comments, multi-line records), a line repeated (the
+    // frames cut from one span) and a first line above 1.
+    const std::vector<std::uint64_t> lines = {5, 6, 7, 9, 10, 10, 10, 11, 40, 41, 1000000, 1000001, 1000003};
+    TCaptureStore store;
+    for (const std::uint64_t line : lines) {
+        TStoredFrame f;
+        f.Line = line;
+        store.Append(f, "0");
+    }
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(store.Line(i), lines[i]) << i;
+    }
+}
+
 TEST(CaptureStore, StaysWithinItsMemoryBudgetPerFrame) {
     // 16-digit frames, as a hex capture holds them: the store and the envelope together under
     // 48 bytes a frame (the chunks' last partial fill counted in full).
