@@ -14,7 +14,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libjpeg62-turbo-dev
     fonts-wine
 )
 # The batch decoder corvane-decode: its option parser, libzip (zip archives among the capture

@@ -16,7 +16,7 @@ JOBS=${JOBS:-2}
 
 PACKAGES=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libjpeg62-turbo-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libjpeg62-turbo-dev
     libcli11-dev libzip-dev help2man
     dpkg-dev file
 )

@@ -1,0 +1,437 @@
+#include "captureloader.h"
+
+#include "capture.h"
+#include "options.h"
+#include "platform.h"
+#include "records.h"
+#include "scan.h"
+#include "textout.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t LoadBatchFrames = 64 * 1024;
+
+TReaderOptions ReaderOptionsOf(const TLoadSettings& settings) {
+    TReaderOptions options;
+    if (settings.Format != AutoFormatName && FindInputFormat(settings.Format) == nullptr) {
+        throw std::invalid_argument("unknown input format \"" + settings.Format + "\"");
+    }
+    options.Format = settings.Format;
+    options.Path = settings.File;
+    options.Column = settings.Column;
+    options.FrameBytes = settings.FrameBytes;
+    return options;
+}
+
+TViewScale ScaleOf(const TLoadSettings& settings) {
+    TViewScale view;
+    if (settings.ScaleText.empty()) {
+        return view;
+    }
+    TScale scale;
+    std::string error;
+    if (!ParseScaleText(settings.ScaleText, scale, error)) {
+        throw std::invalid_argument("scale: " + error);
+    }
+    view.Enabled = true;
+    view.Factor = scale.Factor;
+    view.Unit = scale.Unit;
+    return view;
+}
+
+TScale CliScaleOf(const TViewScale& view) {
+    TScale scale;
+    scale.Enabled = view.Enabled;
+    scale.Factor = view.Factor;
+    scale.Unit = view.Unit;
+    return scale;
+}
+
+TFrameSource SourceOf(TCaptureKind kind) {
+    switch (kind) {
+    case TCaptureKind::ckHex: return TFrameSource::fsHex;
+    case TCaptureKind::ckBissFields: return TFrameSource::fsFields;
+    case TCaptureKind::ckInvalid:
+    case TCaptureKind::ckBits:
+    case TCaptureKind::ckCut: break;
+    }
+    return TFrameSource::fsInvalid;
+}
+
+TCaptureKind KindOf(TFrameSource source) {
+    switch (source) {
+    case TFrameSource::fsHex: return TCaptureKind::ckHex;
+    case TFrameSource::fsFields: return TCaptureKind::ckBissFields;
+    case TFrameSource::fsInvalid: break;
+    }
+    return TCaptureKind::ckInvalid;
+}
+
+TFrameOutcome OutcomeOf(TDecodeOutcome outcome) {
+    switch (outcome) {
+    case TDecodeOutcome::doDecoded: return TFrameOutcome::foDecoded;
+    case TDecodeOutcome::doNoStartBit: return TFrameOutcome::foNoStartBit;
+    case TDecodeOutcome::doInvalidInput: break;
+    }
+    return TFrameOutcome::foInvalidInput;
+}
+
+// A stored frame as the capture library's frame again, its input as the whole batch text.
+TCaptureFrame CaptureFrameOf(const TCaptureStore& store, std::size_t i, std::string_view input) {
+    TCaptureFrame frame;
+    frame.Line = store.Line(i);
+    frame.Kind = KindOf(store.Source(i));
+    frame.InputOffset = 0;
+    frame.InputSize = static_cast<std::uint32_t>(input.size());
+    frame.Data = store.Fields(i);
+    return frame;
+}
+
+} // namespace
+
+std::vector<std::string> InputFormatNames() {
+    std::vector<std::string> names{std::string(AutoFormatName)};
+    for (const TInputFormatInfo* info : InputFormats()) {
+        names.emplace_back(info->Name);
+    }
+    return names;
+}
+
+std::string CheckLoadSettings(const TLoadSettings& settings) {
+    try {
+        ReaderOptionsOf(settings);
+        ScaleOf(settings);
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    const std::string layout = TFrameLayout::CheckParams(settings.Layout);
+    if (!layout.empty()) {
+        return "layout: " + layout;
+    }
+    if (settings.FrameBytes > MaxFrameBytes) {
+        return "frame bytes: at most " + std::to_string(MaxFrameBytes);
+    }
+    return {};
+}
+
+namespace {
+
+// A batch read and decoded, waiting to be stored.
+struct TDecodedBatch {
+    TCaptureBatch Batch;
+    std::vector<TStoredFrame> Frames;
+};
+
+// Batches handed from the reading thread to the storing one, at most a few at a time.
+class TBatchQueue {
+public:
+    static constexpr std::size_t Depth = 3;
+
+    // False when the consumer has stopped.
+    bool Push(std::unique_ptr<TDecodedBatch> batch) {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return FItems.size() < Depth || FStopped; });
+        if (FStopped) {
+            return false;
+        }
+        FItems.push_back(std::move(batch));
+        FChanged.notify_all();
+        return true;
+    }
+    // Null once the producer has finished and everything was taken.
+    std::unique_ptr<TDecodedBatch> Pop() {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [this] { return !FItems.empty() || FFinished; });
+        if (FItems.empty()) {
+            return nullptr;
+        }
+        auto batch = std::move(FItems.front());
+        FItems.pop_front();
+        FChanged.notify_all();
+        return batch;
+    }
+    void Finish(std::exception_ptr error) {
+        std::lock_guard lock(FMutex);
+        FFinished = true;
+        FError = std::move(error);
+        FChanged.notify_all();
+    }
+    void Stop() {
+        std::lock_guard lock(FMutex);
+        FStopped = true;
+        FChanged.notify_all();
+    }
+    std::exception_ptr Error() {
+        std::lock_guard lock(FMutex);
+        return FError;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<std::unique_ptr<TDecodedBatch>> FItems;
+    bool FFinished = false;
+    bool FStopped = false;
+    std::exception_ptr FError;
+};
+
+void DecodeBatch(const TFrameLayout& layout, const TFrameLayoutParams& params, TDecodedBatch& work) {
+    work.Frames.resize(work.Batch.Frames.size());
+    for (std::size_t i = 0; i < work.Batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = work.Batch.Frames[i];
+        const TDecodedRecord record = DecodeCaptureFrame(layout, frame, FrameInput(work.Batch, frame));
+        const TFrameFields& f = record.Fields;
+        TStoredFrame& stored = work.Frames[i];
+        stored.Line = frame.Line;
+        stored.Source = SourceOf(frame.Kind);
+        stored.Outcome = OutcomeOf(f.Outcome);
+        stored.CrcOk = f.CrcOk;
+        stored.Error = f.Error;
+        stored.Warning = f.Warning;
+        stored.Truncated = f.Truncated;
+        stored.Value = CountAsDouble(params, f.Count);
+        stored.Fields = frame.Data;
+    }
+}
+
+} // namespace
+
+TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadProgress& progress,
+                        const std::atomic<bool>& cancel, std::string& error) {
+    capture.Store.Clear();
+    capture.Settings = settings;
+    error = CheckLoadSettings(settings);
+    if (!error.empty()) {
+        return TLoadResult::lrFailed;
+    }
+    capture.Scale = ScaleOf(settings);
+    const TFrameLayout layout(settings.Layout);
+    const auto file = TInputFile::Open(settings.File, error);
+    if (!file) {
+        error = settings.File + ": cannot open: " + error;
+        return TLoadResult::lrFailed;
+    }
+    progress.TotalBytes = file->Size();
+    auto inputError = [&settings](const TInputError& e) {
+        return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " + e.what();
+    };
+    std::unique_ptr<TCaptureReader> reader;
+    try {
+        reader = OpenCaptureReader(*file, ReaderOptionsOf(settings));
+    } catch (const TInputError& e) {
+        error = inputError(e);
+        return TLoadResult::lrFailed;
+    }
+    capture.FormatName = std::string(reader->Format());
+
+    // One thread reads and decodes, this one stores: the two halves of the work take about
+    // as long as each other.
+    TBatchQueue queue;
+    std::thread producer([&] {
+        try {
+            while (!cancel.load(std::memory_order_relaxed)) {
+                auto work = std::make_unique<TDecodedBatch>();
+                if (!reader->ReadBatch(work->Batch, LoadBatchFrames)) {
+                    break;
+                }
+                DecodeBatch(layout, settings.Layout, *work);
+                if (!queue.Push(std::move(work))) {
+                    break;
+                }
+            }
+            queue.Finish(nullptr);
+        } catch (...) {
+            queue.Finish(std::current_exception());
+        }
+    });
+    bool outOfMemory = false;
+    try {
+        while (auto work = queue.Pop()) {
+            if (cancel.load(std::memory_order_relaxed)) {
+                break;
+            }
+            for (std::size_t i = 0; i < work->Frames.size(); ++i) {
+                capture.Store.Append(work->Frames[i], FrameInput(work->Batch, work->Batch.Frames[i]));
+            }
+            progress.Bytes = work->Batch.BytesConsumed;
+            progress.Frames = capture.Store.Size();
+        }
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    queue.Stop();
+    producer.join();
+    try {
+        if (const std::exception_ptr failure = queue.Error()) {
+            std::rethrow_exception(failure);
+        }
+    } catch (const TInputError& e) {
+        capture.Store.Clear();
+        error = inputError(e);
+        return TLoadResult::lrFailed;
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    if (outOfMemory) {
+        capture.Store.Clear();
+        error = settings.File + ": not enough memory for the capture";
+        return TLoadResult::lrFailed;
+    }
+    return cancel.load() ? TLoadResult::lrCancelled : TLoadResult::lrOk;
+}
+
+// ---- Records ----
+
+struct TRecordSource::TImpl {
+    const TCapture& Capture;
+    TFrameLayout Layout;
+    TRecordFormatter Formatter;
+
+    explicit TImpl(const TCapture& capture)
+        : Capture(capture), Layout(capture.Settings.Layout),
+          Formatter(TOutputFormat::ofCsv, capture.Settings.Layout, CliScaleOf(capture.Scale)) {
+        Formatter.SetSourceName(capture.Settings.File);
+    }
+
+    void Append(TOutBuffer& out, std::size_t i) const {
+        const std::string input = Capture.Store.Input(i);
+        const TCaptureFrame frame = CaptureFrameOf(Capture.Store, i, input);
+        const TDecodedRecord record = DecodeCaptureFrame(Layout, frame, input);
+        Formatter.AppendRecord(out, frame, input, record);
+    }
+};
+
+TRecordSource::TRecordSource(const TCapture& capture) : FImpl(std::make_unique<TImpl>(capture)) {
+    std::string header = FImpl->Formatter.Header();
+    while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) {
+        header.pop_back();
+    }
+    FColumns = SplitCsvRecord(header);
+}
+
+TRecordSource::~TRecordSource() = default;
+
+std::vector<std::string> TRecordSource::Fields(std::size_t i) const {
+    TOutBuffer out;
+    FImpl->Append(out, i);
+    std::string_view text = out.View();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    std::vector<std::string> fields = SplitCsvRecord(text);
+    fields.resize(FColumns.size());
+    return fields;
+}
+
+bool TRecordSource::WriteCsv(std::ostream& out) const {
+    const std::string header = FImpl->Formatter.Header();
+    out.write(header.data(), static_cast<std::streamsize>(header.size()));
+    TOutBuffer buffer;
+    const std::size_t n = FImpl->Capture.Store.Size();
+    for (std::size_t i = 0; i < n && out; ++i) {
+        FImpl->Append(buffer, i);
+        if (buffer.Size() >= 1 << 20 || i + 1 == n) {
+            out.write(buffer.View().data(), static_cast<std::streamsize>(buffer.Size()));
+            buffer.Clear();
+        }
+    }
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+std::vector<std::string> SplitCsvRecord(std::string_view record) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const char c = record[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < record.size() && record[i + 1] == '"') {
+                    fields.back() += '"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                fields.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// ---- The layout scan ----
+
+std::vector<TLayoutCandidate> ScanLayouts(const TCapture& capture, std::size_t count,
+                                          const std::atomic<bool>& cancel) {
+    const TScanner scanner(0, 0);
+    std::vector<std::uint64_t> counters(scanner.CounterCount());
+    const TCaptureStore& store = capture.Store;
+    for (std::size_t i = 0; i < store.Size() && !cancel.load(std::memory_order_relaxed); ++i) {
+        const std::string input = store.Input(i);
+        scanner.CountFrame(CaptureFrameOf(store, i, input), input, counters);
+    }
+    std::vector<TLayoutCandidate> result;
+    for (const TScanCandidate& c : scanner.Candidates(counters)) {
+        if (result.size() >= count) {
+            break;
+        }
+        result.push_back({c.Length, c.Crc, c.CrcStart, c.CrcInverted, c.Passed});
+    }
+    return result;
+}
+
+// ---- The command line ----
+
+bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& settings, std::string& error) {
+    TProgramOptions options;
+    const TParseResult parsed = ParseCommandLine(args, options);
+    if (!parsed.Run) {
+        error = parsed.ExitStatus == 0 ? std::string("unexpected option") : parsed.Error;
+        while (!error.empty() && error.back() == '\n') {
+            error.pop_back();
+        }
+        // The view names itself before the message.
+        const std::string prefix = "corvane-decode: ";
+        if (error.rfind(prefix, 0) == 0) {
+            error.erase(0, prefix.size());
+        }
+        return false;
+    }
+    if (options.Mode != TRunMode::rmRecords) {
+        error = "--summary and --scan are not plot options";
+        return false;
+    }
+    if (options.Files.size() != 1 || options.Files[0] == "-") {
+        error = "give exactly one capture file";
+        return false;
+    }
+    settings.File = options.Files[0];
+    settings.Format = options.Reader.Format;
+    settings.Column = options.Reader.Column;
+    settings.FrameBytes = options.Reader.FrameBytes;
+    settings.Layout = options.Layout;
+    settings.ScaleText.clear();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--scale" && i + 1 < args.size()) {
+            settings.ScaleText = args[i + 1];
+        } else if (args[i].rfind("--scale=", 0) == 0) {
+            settings.ScaleText = args[i].substr(8);
+        }
+    }
+    return true;
+}

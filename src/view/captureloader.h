@@ -1,0 +1,79 @@
+// The one place where the view meets corvane-decode's capture library: reading a capture into
+// the view's store, the record texts of its frames, the CSV export, the layout scan and the
+// command-line layout options. Everything else of the view sees only capturemodel.h.
+#pragma once
+
+#include "capturemodel.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Progress of a load, written by the loading thread and read by the window.
+struct TLoadProgress {
+    std::atomic<std::uint64_t> Bytes{0};
+    std::atomic<std::uint64_t> TotalBytes{0}; // 0 when unknown
+    std::atomic<std::uint64_t> Frames{0};
+};
+
+enum class TLoadResult { lrOk, lrCancelled, lrFailed };
+
+// The input format names the side panel offers, "auto" first.
+std::vector<std::string> InputFormatNames();
+
+// Why `settings` cannot be loaded (unknown format, bad layout, bad scale), or an empty text.
+std::string CheckLoadSettings(const TLoadSettings& settings);
+
+// Reads settings.File with its format and decodes every frame with its layout into `capture`
+// (cleared first). Stops early, returning lrCancelled, once `cancel` is set. On lrFailed
+// `error` says what went wrong, naming the file (and line where there is one).
+TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadProgress& progress,
+                        const std::atomic<bool>& cancel, std::string& error);
+
+// The records of a capture's frames as corvane-decode writes them.
+class TRecordSource {
+public:
+    explicit TRecordSource(const TCapture& capture);
+    ~TRecordSource();
+    TRecordSource(const TRecordSource&) = delete;
+    TRecordSource& operator=(const TRecordSource&) = delete;
+
+    // The record columns: source, input, outcome, ack, ... [, scaled, unit].
+    const std::vector<std::string>& Columns() const { return FColumns; }
+    // The fields of frame i's record, as many as Columns(); fields a frame does not have are
+    // empty.
+    std::vector<std::string> Fields(std::size_t i) const;
+    // Writes the CSV records of every frame, header first: the bytes of
+    // `corvane-decode --format csv` with the same options. False when `out` fails.
+    bool WriteCsv(std::ostream& out) const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+    std::vector<std::string> FColumns;
+};
+
+// A layout under which frames pass, from the layout scan.
+struct TLayoutCandidate {
+    std::int32_t PositionBits = 0; // with 2 status bits and no multi-turn bits
+    std::uint32_t Crc = 0;
+    std::uint32_t CrcStart = 0;
+    bool CrcInverted = true;
+    std::uint64_t Passed = 0;
+};
+
+// The scan over the capture's frames: the candidates, most frames passing first, at most
+// `count` of them. Stops early, returning what it has, when `cancel` is set.
+std::vector<TLayoutCandidate> ScanLayouts(const TCapture& capture, std::size_t count,
+                                          const std::atomic<bool>& cancel);
+
+// Reads corvane-decode's layout, scale and input options and one FILE from `args` (the
+// program's arguments without the ones the view itself takes) into `settings`. False with a
+// message in `error` for anything corvane-decode would refuse, or not exactly one file.
+bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& settings, std::string& error);
+
+// Splits one CSV record (RFC 4180, without its line end) into fields.
+std::vector<std::string> SplitCsvRecord(std::string_view record);

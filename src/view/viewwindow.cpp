@@ -1,0 +1,736 @@
+#include "viewwindow.h"
+
+#include "frameview.h"
+#include "plotexport.h"
+#include "plotwidget.h"
+#include "recordtable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QThreadPool>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <fstream>
+
+namespace {
+
+constexpr int MaxRecent = 8;
+
+QString Hex(std::uint32_t value) {
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper();
+}
+
+bool ParseNumber(const QString& text, std::uint32_t& value) {
+    bool ok = false;
+    const QString t = text.trimmed();
+    const qulonglong v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toULongLong(&ok, 16)
+                                                                              : t.toULongLong(&ok, 10);
+    if (!ok || v > 0xFFFFFFFFULL) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+QString Count(std::uint64_t n) {
+    return QLocale().toString(static_cast<qulonglong>(n));
+}
+
+} // namespace
+
+TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("corvaneView"));
+    setAcceptDrops(true);
+    FCancel = std::make_shared<std::atomic<bool>>(false);
+    FProgress = std::make_shared<TLoadProgress>();
+
+    FPlot = new TPlotWidget;
+    FModel = new TRecordTableModel(this);
+    FTable = new QTableView;
+    FTable->setModel(FModel);
+    FTable->setAccessibleName(tr("Records"));
+    FTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    FTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    FTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    FTable->setWordWrap(false);
+    FFrameView = new TFrameView;
+    FFrameView->Clear();
+
+    // The message bar: errors stay here until dismissed or the next good load.
+    FMessageBar = new QWidget;
+    auto* messageLayout = new QHBoxLayout(FMessageBar);
+    messageLayout->setContentsMargins(8, 4, 4, 4);
+    FMessage = new QLabel;
+    FMessage->setWordWrap(true);
+    FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FMessage->setAccessibleName(tr("Message"));
+    auto* dismiss = new QToolButton;
+    dismiss->setText(tr("Dismiss"));
+    dismiss->setAccessibleName(tr("Dismiss the message"));
+    connect(dismiss, &QToolButton::clicked, this, &TViewWindow::ClearMessage);
+    messageLayout->addWidget(FMessage, 1);
+    messageLayout->addWidget(dismiss);
+    FMessageBar->setAutoFillBackground(true);
+    QPalette messagePalette = FMessageBar->palette();
+    messagePalette.setColor(QPalette::Window, QColor(0xE5, 0x30, 0x30).lighter(170));
+    messagePalette.setColor(QPalette::WindowText, Qt::black);
+    FMessageBar->setPalette(messagePalette);
+    FMessageBar->hide();
+
+    FBottomSplit = new QSplitter(Qt::Horizontal);
+    FBottomSplit->setObjectName(QStringLiteral("bottomSplit"));
+    FBottomSplit->addWidget(FTable);
+    FBottomSplit->addWidget(FFrameView);
+    FBottomSplit->setStretchFactor(0, 3);
+    FBottomSplit->setStretchFactor(1, 2);
+    FRightSplit = new QSplitter(Qt::Vertical);
+    FRightSplit->setObjectName(QStringLiteral("rightSplit"));
+    FRightSplit->addWidget(FPlot);
+    FRightSplit->addWidget(FBottomSplit);
+    FRightSplit->setStretchFactor(0, 3);
+    FRightSplit->setStretchFactor(1, 2);
+
+    auto* right = new QWidget;
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->addWidget(FMessageBar);
+    rightLayout->addWidget(FRightSplit, 1);
+
+    FMainSplit = new QSplitter(Qt::Horizontal);
+    FMainSplit->setObjectName(QStringLiteral("mainSplit"));
+    FMainSplit->addWidget(BuildSidePanel());
+    FMainSplit->addWidget(right);
+    FMainSplit->setStretchFactor(1, 1);
+    setCentralWidget(FMainSplit);
+
+    FCursor = new QLabel;
+    FCursor->setAccessibleName(tr("Cursor position"));
+    FProgressBar = new QProgressBar;
+    FProgressBar->setMaximumWidth(240);
+    FProgressBar->setAccessibleName(tr("Loading progress"));
+    FProgressBar->hide();
+    FCancelButton = new QPushButton(tr("Cancel"));
+    FCancelButton->hide();
+    connect(FCancelButton, &QPushButton::clicked, this, [this] { FCancel->store(true); });
+    statusBar()->addWidget(FCursor, 1);
+    statusBar()->addPermanentWidget(FProgressBar);
+    statusBar()->addPermanentWidget(FCancelButton);
+
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(100);
+    connect(FProgressTimer, &QTimer::timeout, this, [this] {
+        const std::uint64_t total = FProgress->TotalBytes;
+        if (total > 0) {
+            FProgressBar->setRange(0, 1000);
+            FProgressBar->setValue(static_cast<int>(FProgress->Bytes * 1000 / total));
+        } else {
+            FProgressBar->setRange(0, 0);
+        }
+        FProgressBar->setFormat(tr("%1 frames").arg(Count(FProgress->Frames)));
+    });
+    FPanelTimer = new QTimer(this);
+    FPanelTimer->setSingleShot(true);
+    FPanelTimer->setInterval(400);
+    connect(FPanelTimer, &QTimer::timeout, this, [this] {
+        if (FLoaded || FLoading || !FFile->text().isEmpty()) {
+            StartLoad(SettingsFromPanel());
+        }
+    });
+
+    connect(FPlot, &TPlotWidget::CursorText, FCursor, &QLabel::setText);
+    connect(FPlot, &TPlotWidget::FrameClicked, this, [this](std::size_t i) { SelectFrame(i); });
+    connect(FTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid() && (!FSelected || *FSelected != static_cast<std::size_t>(current.row()))) {
+                    SelectFrame(static_cast<std::size_t>(current.row()));
+                }
+            });
+
+    BuildActions();
+    UpdateTitle();
+    UpdateSummary();
+
+    QSettings settings;
+    restoreGeometry(settings.value(QStringLiteral("view/geometry")).toByteArray());
+    if (!settings.contains(QStringLiteral("view/geometry"))) {
+        resize(1280, 860);
+    }
+    FMainSplit->restoreState(settings.value(QStringLiteral("view/mainSplit")).toByteArray());
+    FRightSplit->restoreState(settings.value(QStringLiteral("view/rightSplit")).toByteArray());
+    FBottomSplit->restoreState(settings.value(QStringLiteral("view/bottomSplit")).toByteArray());
+}
+
+TViewWindow::~TViewWindow() {
+    // A load still running writes into its own capture; let it stop before the window goes.
+    FCancel->store(true);
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+void TViewWindow::closeEvent(QCloseEvent* event) {
+    QSettings settings;
+    settings.setValue(QStringLiteral("view/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("view/mainSplit"), FMainSplit->saveState());
+    settings.setValue(QStringLiteral("view/rightSplit"), FRightSplit->saveState());
+    settings.setValue(QStringLiteral("view/bottomSplit"), FBottomSplit->saveState());
+    QMainWindow::closeEvent(event);
+}
+
+void TViewWindow::BuildActions() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* open = file->addAction(tr("&Open\u2026"), this, &TViewWindow::ShowChoose);
+    open->setShortcut(QKeySequence::Open);
+    FRecentMenu = file->addMenu(tr("Open &Recent"));
+    RebuildRecentMenu();
+    file->addSeparator();
+    QAction* exportPlot = file->addAction(tr("&Export Plot\u2026"), this, &TViewWindow::ExportPlotDialog);
+    exportPlot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    QAction* exportCsv = file->addAction(tr("Export &Records as CSV\u2026"), this, &TViewWindow::ExportCsvDialog);
+    exportCsv->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("&Quit"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    QAction* fit = view->addAction(tr("&Fit"), FPlot, &TPlotWidget::Fit);
+    fit->setShortcut(QKeySequence(Qt::Key_F));
+    QAction* zoomIn = view->addAction(tr("Zoom &In"), this, [this] {
+        const TViewport& v = FPlot->Scene().View;
+        FPlot->SetView(ZoomX(v, (v.X0 + v.X1) / 2, 0.5));
+    });
+    zoomIn->setShortcut(QKeySequence::ZoomIn);
+    QAction* zoomOut = view->addAction(tr("Zoom &Out"), this, [this] {
+        const TViewport& v = FPlot->Scene().View;
+        FPlot->SetView(ZoomX(v, (v.X0 + v.X1) / 2, 2.0));
+    });
+    zoomOut->setShortcut(QKeySequence::ZoomOut);
+
+    QMenu* go = menuBar()->addMenu(tr("&Go"));
+    go->addAction(tr("&Next CRC Error"), QKeySequence(Qt::Key_F8), this, [this] { GoToMark(true, fmCrcError); });
+    go->addAction(tr("&Previous CRC Error"), QKeySequence(Qt::SHIFT | Qt::Key_F8), this,
+                  [this] { GoToMark(false, fmCrcError); });
+    go->addAction(tr("Next &Flag"), QKeySequence(Qt::Key_F9), this,
+                  [this] { GoToMark(true, fmError | fmWarning); });
+    go->addAction(tr("Previous F&lag"), QKeySequence(Qt::SHIFT | Qt::Key_F9), this,
+                  [this] { GoToMark(false, fmError | fmWarning); });
+
+    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    tools->addAction(tr("Find &Layout\u2026"), QKeySequence(Qt::CTRL | Qt::Key_L), this, &TViewWindow::FindLayout);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(tr("&About corvane-view"), this, [this] {
+        QMessageBox::about(this, tr("About corvane-view"),
+                           tr("<p><b>corvane-view</b> %1</p><p>Looks at a whole capture of BiSS-C frames: "
+                              "the position against time or frame, the records and each frame's bits.</p>"
+                              "<p>Corvane, MIT licence.</p>")
+                               .arg(QApplication::applicationVersion()));
+    });
+}
+
+QWidget* TViewWindow::BuildSidePanel() {
+    auto* panel = new QWidget;
+    auto* layout = new QVBoxLayout(panel);
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    auto named = [](QWidget* w, const QString& name) {
+        w->setAccessibleName(name);
+        return w;
+    };
+
+    FFile = new QLineEdit;
+    FFile->setReadOnly(true);
+    form->addRow(tr("File"), named(FFile, tr("Capture file")));
+    FFormat = new QComboBox;
+    for (const std::string& name : InputFormatNames()) {
+        FFormat->addItem(QString::fromStdString(name));
+    }
+    form->addRow(tr("&Format"), named(FFormat, tr("Input format")));
+    FColumn = new QLineEdit;
+    FColumn->setPlaceholderText(QStringLiteral("miso"));
+    form->addRow(tr("C&olumn"), named(FColumn, tr("Column or data line")));
+    FFrameBytes = new QSpinBox;
+    FFrameBytes->setRange(0, 32);
+    FFrameBytes->setSpecialValueText(tr("not set"));
+    form->addRow(tr("Frame &bytes"), named(FFrameBytes, tr("Bytes per frame")));
+    FMultiTurn = new QSpinBox;
+    FMultiTurn->setRange(0, 32);
+    form->addRow(tr("&Multi-turn bits"), named(FMultiTurn, tr("Multi-turn bits")));
+    FPositionBits = new QSpinBox;
+    FPositionBits->setRange(1, 64);
+    form->addRow(tr("&Position bits"), named(FPositionBits, tr("Single-turn position bits")));
+    FStatusBits = new QSpinBox;
+    FStatusBits->setRange(0, 2);
+    form->addRow(tr("&Status bits"), named(FStatusBits, tr("Status bits")));
+    FCrc = new QLineEdit;
+    form->addRow(tr("&CRC polynomial"), named(FCrc, tr("CRC polynomial")));
+    FCrcStart = new QLineEdit;
+    form->addRow(tr("CRC s&tart"), named(FCrcStart, tr("CRC start value")));
+    FCrcInverted = new QCheckBox(tr("CRC sent &inverted"));
+    form->addRow(FCrcInverted);
+    FGray = new QCheckBox(tr("&Gray code"));
+    form->addRow(FGray);
+    FSigned = new QCheckBox(tr("Si&gned (two's complement)"));
+    form->addRow(FSigned);
+    FScale = new QLineEdit;
+    FScale->setPlaceholderText(QStringLiteral("NUM/DEN[:UNIT]"));
+    form->addRow(tr("Sc&ale"), named(FScale, tr("Scale")));
+    FJump = new QDoubleSpinBox;
+    FJump->setRange(0, 1e18);
+    FJump->setDecimals(3);
+    FJump->setSpecialValueText(tr("off"));
+    form->addRow(tr("&Jump threshold"), named(FJump, tr("Jump threshold in plotted units")));
+    layout->addLayout(form);
+
+    auto* findLayout = new QPushButton(tr("Find &Layout\u2026"));
+    connect(findLayout, &QPushButton::clicked, this, &TViewWindow::FindLayout);
+    layout->addWidget(findLayout);
+
+    FSummary = new QLabel;
+    FSummary->setWordWrap(true);
+    FSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    FSummary->setAccessibleName(tr("Summary"));
+    FSummary->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    layout->addWidget(FSummary);
+    // The legend of the marks.
+    auto* legend = new QLabel;
+    QString legendText;
+    for (const TFrameMark mark : MarkLanes) {
+        legendText += QStringLiteral("<span style=\"color:%1\">\u25A0</span> %2<br>")
+                          .arg(MarkColour(mark).name(), MarkName(mark));
+    }
+    legend->setText(legendText);
+    legend->setAccessibleName(tr("Legend of the marks"));
+    layout->addWidget(legend);
+    layout->addStretch(1);
+
+    SetPanel(TLoadSettings{});
+    for (QSpinBox* box : {FFrameBytes, FMultiTurn, FPositionBits, FStatusBits}) {
+        connect(box, &QSpinBox::valueChanged, this, &TViewWindow::PanelChanged);
+    }
+    for (QLineEdit* edit : {FColumn, FCrc, FCrcStart, FScale}) {
+        connect(edit, &QLineEdit::textEdited, this, &TViewWindow::PanelChanged);
+    }
+    for (QCheckBox* box : {FCrcInverted, FGray, FSigned}) {
+        connect(box, &QCheckBox::toggled, this, &TViewWindow::PanelChanged);
+    }
+    connect(FFormat, &QComboBox::currentIndexChanged, this, &TViewWindow::PanelChanged);
+    connect(FJump, &QDoubleSpinBox::valueChanged, FPlot, &TPlotWidget::SetJumpThreshold);
+
+    auto* scroll = new QScrollArea;
+    scroll->setWidget(panel);
+    scroll->setWidgetResizable(true);
+    scroll->setMinimumWidth(220);
+    scroll->setFrameShape(QFrame::NoFrame);
+    return scroll;
+}
+
+void TViewWindow::PanelChanged() {
+    if (!FSettingPanel) {
+        FPanelTimer->start();
+    }
+}
+
+void TViewWindow::SetPanel(const TLoadSettings& s) {
+    FSettingPanel = true;
+    FFile->setText(QString::fromStdString(s.File));
+    FFormat->setCurrentText(QString::fromStdString(s.Format));
+    FColumn->setText(QString::fromStdString(s.Column));
+    FFrameBytes->setValue(static_cast<int>(s.FrameBytes));
+    FMultiTurn->setValue(s.Layout.MultiTurnBits);
+    FPositionBits->setValue(s.Layout.PositionBits);
+    FStatusBits->setValue(s.Layout.StatusBits);
+    FCrc->setText(Hex(s.Layout.CrcPolynomial));
+    FCrcStart->setText(Hex(s.Layout.CrcStart));
+    FCrcInverted->setChecked(s.Layout.CrcInverted);
+    FGray->setChecked(s.Layout.Coding == TPositionCoding::pcGray);
+    FSigned->setChecked(s.Layout.Signed);
+    FScale->setText(QString::fromStdString(s.ScaleText));
+    FSettingPanel = false;
+}
+
+TLoadSettings TViewWindow::SettingsFromPanel() const {
+    TLoadSettings s;
+    s.File = FFile->text().toStdString();
+    s.Format = FFormat->currentText().toStdString();
+    s.Column = FColumn->text().trimmed().toStdString();
+    s.FrameBytes = static_cast<std::uint32_t>(FFrameBytes->value());
+    s.Layout.MultiTurnBits = FMultiTurn->value();
+    s.Layout.PositionBits = FPositionBits->value();
+    s.Layout.StatusBits = FStatusBits->value();
+    // A polynomial or start value that is not a number is left invalid, so the check names it.
+    if (!ParseNumber(FCrc->text(), s.Layout.CrcPolynomial)) {
+        s.Layout.CrcPolynomial = 0;
+    }
+    if (!ParseNumber(FCrcStart->text(), s.Layout.CrcStart)) {
+        s.Layout.CrcStart = 0xFFFFFFFFU;
+    }
+    s.Layout.CrcInverted = FCrcInverted->isChecked();
+    s.Layout.Coding = FGray->isChecked() ? TPositionCoding::pcGray : TPositionCoding::pcBinary;
+    s.Layout.Signed = FSigned->isChecked();
+    s.ScaleText = FScale->text().trimmed().toStdString();
+    return s;
+}
+
+void TViewWindow::OpenFile(const QString& file) {
+    TLoadSettings s = SettingsFromPanel();
+    s.File = file.toStdString();
+    FSettingPanel = true;
+    FFile->setText(file);
+    FSettingPanel = false;
+    StartLoad(s);
+}
+
+void TViewWindow::Open(const TLoadSettings& settings) {
+    SetPanel(settings);
+    StartLoad(settings);
+}
+
+void TViewWindow::SetJumpThreshold(double threshold) {
+    FJump->setValue(threshold);
+}
+
+void TViewWindow::StartLoad(const TLoadSettings& settings) {
+    if (settings.File.empty()) {
+        return;
+    }
+    const std::string problem = CheckLoadSettings(settings);
+    if (!problem.empty()) {
+        ShowMessage(QString::fromStdString(problem));
+        return;
+    }
+    // A load already running is cancelled; its result is dropped by its generation.
+    FCancel->store(true);
+    FCancel = std::make_shared<std::atomic<bool>>(false);
+    FProgress = std::make_shared<TLoadProgress>();
+    const unsigned generation = ++FGeneration;
+    FLoading = true;
+    FProgressBar->setValue(0);
+    FProgressBar->show();
+    FCancelButton->show();
+    FProgressTimer->start();
+    auto cancel = FCancel;
+    auto progress = FProgress;
+    QThreadPool::globalInstance()->start([this, settings, cancel, progress, generation] {
+        auto loaded = std::make_shared<TLoadedCapture>();
+        std::string error;
+        const TLoadResult result = LoadCapture(settings, loaded->Capture, *progress, *cancel, error);
+        if (result == TLoadResult::lrOk) {
+            loaded->Envelope.Build(loaded->Capture.Store);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, result, loaded, error] {
+                FinishLoad(generation, result, loaded, QString::fromStdString(error));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::shared_ptr<TLoadedCapture> loaded,
+                             const QString& error) {
+    if (generation != FGeneration) {
+        return; // a later load replaced this one
+    }
+    FLoading = false;
+    FProgressTimer->stop();
+    FProgressBar->hide();
+    FCancelButton->hide();
+    if (result == TLoadResult::lrFailed) {
+        ShowMessage(error);
+        return;
+    }
+    if (result == TLoadResult::lrCancelled) {
+        ShowMessage(tr("Loading cancelled; the view shows the capture loaded before."));
+        return;
+    }
+    ClearMessage();
+    // The table and the plot let go of the old capture before it is freed.
+    FModel->Clear();
+    FPlot->SetCapture(nullptr, nullptr, {});
+    FRecords.reset();
+    FLoaded = std::move(loaded);
+    FSelected.reset();
+    const TCapture& capture = FLoaded->Capture;
+    FRecords = std::make_unique<TRecordSource>(capture);
+    const TCaptureStore* store = &capture.Store;
+    TRecordSource* records = FRecords.get();
+    FModel->SetRecords(records->Columns(), store->Size(),
+                       [records](std::size_t i) { return records->Fields(i); },
+                       [store](std::size_t i) { return store->Marks(i); });
+    FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
+    FPlot->SetJumpThreshold(FJump->value());
+    FFrameView->Clear();
+    if (FFormat->currentText() == QLatin1String("auto")) {
+        FStatusBits->setToolTip(QString());
+    }
+    UpdateRecent(QString::fromStdString(capture.Settings.File));
+    UpdateSummary();
+    UpdateTitle();
+}
+
+void TViewWindow::SelectFrame(std::size_t i) {
+    if (!FLoaded || i >= FLoaded->Capture.Store.Size()) {
+        return;
+    }
+    FSelected = i;
+    FPlot->SetSelected(i);
+    if (i < static_cast<std::size_t>(FModel->rowCount())) {
+        const QModelIndex index = FModel->index(static_cast<int>(i), 0);
+        if (FTable->currentIndex().row() != index.row()) {
+            FTable->setCurrentIndex(index);
+        }
+        FTable->scrollTo(index);
+    }
+    const TCapture& c = FLoaded->Capture;
+    FFrameView->ShowFrame(c.Store, i, c.Settings.Layout, c.Scale);
+}
+
+void TViewWindow::GoToMark(bool forward, std::uint8_t mask) {
+    if (!FLoaded) {
+        return;
+    }
+    const TCaptureStore& store = FLoaded->Capture.Store;
+    const std::size_t from = FSelected ? *FSelected : (forward ? SIZE_MAX : store.Size());
+    const std::size_t found =
+        FindMarkedFrame(store.Size(), from, forward, mask, [&store](std::size_t i) { return store.Marks(i); });
+    if (found == SIZE_MAX) {
+        statusBar()->showMessage(tr("No more such frames."), 3000);
+        return;
+    }
+    SelectFrame(found);
+}
+
+void TViewWindow::ShowMessage(const QString& text) {
+    FMessage->setText(text);
+    FMessageBar->show();
+}
+
+void TViewWindow::ClearMessage() {
+    FMessage->clear();
+    FMessageBar->hide();
+}
+
+QString TViewWindow::Message() const {
+    return FMessageBar->isHidden() ? QString() : FMessage->text();
+}
+
+void TViewWindow::UpdateSummary() {
+    if (!FLoaded) {
+        FSummary->setText(tr("No capture loaded.\n\nOpen one with File \u2192 Open (Ctrl+O) or drop a file on "
+                             "the window."));
+        return;
+    }
+    const TCapture& c = FLoaded->Capture;
+    const TCaptureTotals& t = c.Store.Totals();
+    QString text = tr("<b>%1</b><br>format %2<br>").arg(QFileInfo(QString::fromStdString(c.Settings.File)).fileName().toHtmlEscaped(),
+                                                       QString::fromStdString(c.FormatName));
+    text += tr("frames %1<br>decoded %2<br>CRC OK %3<br>CRC errors %4<br>error flags %5<br>warning flags %6<br>"
+               "invalid input %7<br>no start bit %8<br>cut %9")
+                .arg(Count(t.Frames), Count(t.Decoded), Count(t.CrcOk), Count(t.CrcErrors), Count(t.Errors),
+                     Count(t.Warnings), Count(t.InvalidInput), Count(t.NoStartBit), Count(t.Cut));
+    if (t.Decoded > 0) {
+        const QString unit = c.Scale.Enabled ? QString::fromStdString(c.Scale.Unit).toHtmlEscaped() : QString();
+        double lo = PlotValue(c.Scale, t.Minimum);
+        double hi = PlotValue(c.Scale, t.Maximum);
+        if (lo > hi) {
+            std::swap(lo, hi);
+        }
+        text += tr("<br>range %1 to %2 %3").arg(lo, 0, 'g', 12).arg(hi, 0, 'g', 12).arg(unit);
+    }
+    FSummary->setText(text);
+}
+
+void TViewWindow::UpdateTitle() {
+    if (FLoaded) {
+        setWindowTitle(tr("%1 \u2014 corvane-view")
+                           .arg(QFileInfo(QString::fromStdString(FLoaded->Capture.Settings.File)).fileName()));
+    } else {
+        setWindowTitle(tr("corvane-view"));
+    }
+}
+
+void TViewWindow::UpdateRecent(const QString& file) {
+    QSettings settings;
+    QStringList recent = settings.value(QStringLiteral("view/recent")).toStringList();
+    const QString path = QFileInfo(file).absoluteFilePath();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > MaxRecent) {
+        recent.removeLast();
+    }
+    settings.setValue(QStringLiteral("view/recent"), recent);
+    RebuildRecentMenu();
+}
+
+void TViewWindow::RebuildRecentMenu() {
+    FRecentMenu->clear();
+    const QStringList recent = QSettings().value(QStringLiteral("view/recent")).toStringList();
+    for (const QString& file : recent) {
+        FRecentMenu->addAction(file, this, [this, file] { OpenFile(file); });
+    }
+    FRecentMenu->setEnabled(!recent.isEmpty());
+}
+
+void TViewWindow::ShowChoose() {
+    const QString file = QFileDialog::getOpenFileName(
+        this, tr("Open Capture"), QString(),
+        tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log *.sr *.vcd);;All files (*)"));
+    if (!file.isEmpty()) {
+        OpenFile(file);
+    }
+}
+
+void TViewWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !event->mimeData()->urls().isEmpty() &&
+        event->mimeData()->urls().first().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TViewWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        OpenFile(urls.first().toLocalFile());
+        event->acceptProposedAction();
+    }
+}
+
+void TViewWindow::ExportPlotDialog() {
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), QStringLiteral("plot.png"),
+                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    TPlotScene scene = FPlot->Scene();
+    scene.CursorX.reset();
+    if (!ExportPlot(scene, path, FPlot->size() * FPlot->devicePixelRatioF(), FPlot->palette(), error)) {
+        ShowMessage(error);
+    }
+}
+
+void TViewWindow::ExportCsvDialog() {
+    if (!FRecords) {
+        ShowMessage(tr("No capture loaded: nothing to export."));
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export Records"), QStringLiteral("records.csv"),
+                                                      tr("CSV (*.csv)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+    if (!out || !FRecords->WriteCsv(out)) {
+        ShowMessage(tr("%1: cannot write the records").arg(path));
+    }
+}
+
+void TViewWindow::FindLayout() {
+    if (!FLoaded) {
+        ShowMessage(tr("Open a capture first: the layout is found from its frames."));
+        return;
+    }
+    if (FLoading) {
+        return;
+    }
+    // The scan tries hundreds of layouts on every frame: in the background, like a load,
+    // and cancelled by the same button.
+    FCancel = std::make_shared<std::atomic<bool>>(false);
+    const unsigned generation = ++FGeneration;
+    FLoading = true;
+    FProgressBar->setRange(0, 0);
+    FProgressBar->setFormat(tr("Finding the layout"));
+    FProgressBar->show();
+    FCancelButton->show();
+    auto loaded = FLoaded;
+    auto cancel = FCancel;
+    QThreadPool::globalInstance()->start([this, loaded, cancel, generation] {
+        auto candidates = std::make_shared<std::vector<TLayoutCandidate>>(ScanLayouts(loaded->Capture, 10, *cancel));
+        const bool cancelled = cancel->load();
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, candidates, cancelled] {
+                if (generation != FGeneration) {
+                    return;
+                }
+                FLoading = false;
+                FProgressBar->hide();
+                FCancelButton->hide();
+                if (!cancelled) {
+                    ShowCandidates(*candidates);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TViewWindow::ShowCandidates(const std::vector<TLayoutCandidate>& candidates) {
+    if (candidates.empty()) {
+        ShowMessage(tr("No layout found under which a frame passes its CRC."));
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("Find Layout"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(tr("Layouts under which frames pass, most first (position bits with 2 status "
+                                    "bits and no multi-turn bits):")));
+    auto* list = new QListWidget;
+    list->setAccessibleName(tr("Layout candidates"));
+    const auto frames = FLoaded->Capture.Store.Size();
+    for (const TLayoutCandidate& c : candidates) {
+        list->addItem(tr("%1 bits, CRC %2 %3, start %4: %5 of %6 frames")
+                          .arg(c.PositionBits)
+                          .arg(Hex(c.Crc), c.CrcInverted ? tr("inverted") : tr("not inverted"), Hex(c.CrcStart))
+                          .arg(Count(c.Passed), Count(frames)));
+    }
+    list->setCurrentRow(0);
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Apply | QDialogButtonBox::Cancel);
+    connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) {
+        return;
+    }
+    const TLayoutCandidate& chosen = candidates[static_cast<std::size_t>(list->currentRow())];
+    TLoadSettings s = SettingsFromPanel();
+    s.Layout.MultiTurnBits = 0;
+    s.Layout.PositionBits = chosen.PositionBits;
+    s.Layout.StatusBits = 2;
+    s.Layout.CrcPolynomial = chosen.Crc;
+    s.Layout.CrcStart = chosen.CrcStart;
+    s.Layout.CrcInverted = chosen.CrcInverted;
+    SetPanel(s);
+    StartLoad(s);
+}

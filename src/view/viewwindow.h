@@ -1,0 +1,126 @@
+// The main window of corvane-view: the side panel with the input and layout settings, the
+// plot, the records and the selected frame, with loading in the background.
+#pragma once
+
+#include "capturemodel.h"
+#include "captureloader.h"
+#include "envelope.h"
+
+#include <QMainWindow>
+
+#include <atomic>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QSplitter;
+class QTableView;
+class QTimer;
+class TFrameView;
+class TPlotWidget;
+class TRecordTableModel;
+
+// A capture with its envelope, as a load delivers it.
+struct TLoadedCapture {
+    TCapture Capture;
+    TEnvelope Envelope;
+};
+
+class TViewWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TViewWindow(QWidget* parent = nullptr);
+    ~TViewWindow() override;
+
+    // Starts loading `file` with the side panel's settings.
+    void OpenFile(const QString& file);
+    // Puts `settings` into the side panel and loads its file.
+    void Open(const TLoadSettings& settings);
+    // The jump threshold of the side panel, in plotted units (0: off).
+    void SetJumpThreshold(double threshold);
+    // Whether a load is running.
+    bool IsLoading() const { return FLoading; }
+    const TLoadedCapture* Loaded() const { return FLoaded.get(); }
+    QString Message() const;
+    TPlotWidget* Plot() const { return FPlot; }
+    QTableView* Table() const { return FTable; }
+    TFrameView* FrameView() const { return FFrameView; }
+    // Selects frame i in the plot, the table and the frame view.
+    void SelectFrame(std::size_t i);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildActions();
+    QWidget* BuildSidePanel();
+    TLoadSettings SettingsFromPanel() const;
+    void SetPanel(const TLoadSettings& settings);
+    void StartLoad(const TLoadSettings& settings);
+    void FinishLoad(unsigned generation, TLoadResult result, std::shared_ptr<TLoadedCapture> loaded,
+                    const QString& error);
+    void ShowMessage(const QString& text);
+    void ClearMessage();
+    void UpdateSummary();
+    void UpdateRecent(const QString& file);
+    void RebuildRecentMenu();
+    void ShowChoose();
+    void ExportPlotDialog();
+    void ExportCsvDialog();
+    void FindLayout();
+    void ShowCandidates(const std::vector<TLayoutCandidate>& candidates);
+    void GoToMark(bool forward, std::uint8_t mask);
+    void PanelChanged();
+    void UpdateTitle();
+
+    std::shared_ptr<TLoadedCapture> FLoaded;
+    std::unique_ptr<TRecordSource> FRecords;
+    std::shared_ptr<std::atomic<bool>> FCancel;
+    std::shared_ptr<TLoadProgress> FProgress;
+    unsigned FGeneration = 0;
+    bool FLoading = false;
+    std::optional<std::size_t> FSelected;
+
+    TPlotWidget* FPlot = nullptr;
+    QTableView* FTable = nullptr;
+    TRecordTableModel* FModel = nullptr;
+    TFrameView* FFrameView = nullptr;
+    QSplitter* FMainSplit = nullptr;
+    QSplitter* FRightSplit = nullptr;
+    QSplitter* FBottomSplit = nullptr;
+    QLabel* FMessage = nullptr;
+    QWidget* FMessageBar = nullptr;
+    QLabel* FSummary = nullptr;
+    QLabel* FCursor = nullptr;
+    QProgressBar* FProgressBar = nullptr;
+    QPushButton* FCancelButton = nullptr;
+    QTimer* FProgressTimer = nullptr;
+    QTimer* FPanelTimer = nullptr;
+    QMenu* FRecentMenu = nullptr;
+
+    QLineEdit* FFile = nullptr;
+    QComboBox* FFormat = nullptr;
+    QLineEdit* FColumn = nullptr;
+    QSpinBox* FFrameBytes = nullptr;
+    QSpinBox* FMultiTurn = nullptr;
+    QSpinBox* FPositionBits = nullptr;
+    QSpinBox* FStatusBits = nullptr;
+    QLineEdit* FCrc = nullptr;
+    QLineEdit* FCrcStart = nullptr;
+    QCheckBox* FCrcInverted = nullptr;
+    QCheckBox* FGray = nullptr;
+    QCheckBox* FSigned = nullptr;
+    QLineEdit* FScale = nullptr;
+    QDoubleSpinBox* FJump = nullptr;
+    bool FSettingPanel = false;
+};

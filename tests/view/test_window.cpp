@@ -1,0 +1,148 @@
+// The window driven as a user drives it: open a capture, select frames in the table and the
+// plot, fail to open another and keep the first.
+#include "frameview.h"
+#include "plotwidget.h"
+#include "recordtable.h"
+#include "viewwindow.h"
+
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool WaitForLoad(const TViewWindow& window) {
+    for (int i = 0; i < 200 && window.IsLoading(); ++i) {
+        QTest::qWait(25);
+    }
+    return !window.IsLoading();
+}
+
+QString Sample(const char* file) {
+    return QString::fromLatin1(CORVANE_CAPTURES_DIR) + QLatin1Char('/') + QLatin1String(file);
+}
+
+} // namespace
+
+TEST(Window, OpensACaptureAndSelectsFramesBothWays) {
+    TViewWindow window;
+    window.resize(1200, 800);
+    window.show();
+    EXPECT_EQ(window.Loaded(), nullptr);
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_NE(window.Loaded(), nullptr);
+    EXPECT_TRUE(window.Message().isEmpty()) << window.Message().toStdString();
+    EXPECT_EQ(window.Table()->model()->rowCount(), 6);
+
+    // A row chosen in the table selects the frame in the plot and the frame view.
+    window.Table()->setCurrentIndex(window.Table()->model()->index(3, 0));
+    ASSERT_TRUE(window.Plot()->Scene().Selected.has_value());
+    EXPECT_EQ(*window.Plot()->Scene().Selected, 3U);
+    EXPECT_TRUE(window.FrameView()->Description().contains(QStringLiteral("C00491A2B3B6B000"), Qt::CaseInsensitive));
+
+    // A click on the plot at frame 1's pixel selects row 1.
+    TPlotWidget* plot = window.Plot();
+    const TPlotGeometry g = plot->Geometry();
+    const int x = g.Curve.left() + static_cast<int>(XToPixel(plot->Scene().View, 1.0, g.Curve.width()));
+    QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, QPoint(x, g.Curve.center().y()));
+    EXPECT_EQ(window.Table()->currentIndex().row(), 1);
+    EXPECT_EQ(*plot->Scene().Selected, 1U);
+}
+
+TEST(Window, AFailedOpenKeepsTheLastGoodView) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    const TLoadedCapture* first = window.Loaded();
+    ASSERT_NE(first, nullptr);
+    window.OpenFile(Sample("no-such-capture.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    EXPECT_EQ(window.Loaded(), first);
+    EXPECT_EQ(window.Table()->model()->rowCount(), 6);
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("cannot open"))) << window.Message().toStdString();
+    // A binary capture without a frame size: the reader's message, the view unchanged.
+    window.OpenFile(Sample("binary-frames.bin"));
+    ASSERT_TRUE(WaitForLoad(window));
+    EXPECT_EQ(window.Loaded(), first);
+    EXPECT_FALSE(window.Message().isEmpty());
+}
+
+TEST(Window, WheelZoomKeepsThePointUnderTheCursor) {
+    TViewWindow window;
+    window.resize(1200, 800);
+    window.show();
+    window.OpenFile(Sample("saleae-table.csv"));
+    ASSERT_TRUE(WaitForLoad(window));
+    TPlotWidget* plot = window.Plot();
+    const TPlotGeometry g = plot->Geometry();
+    const QPoint at(g.Curve.left() + g.Curve.width() / 3, g.Curve.center().y());
+    const TViewport before = plot->Scene().View;
+    const double x = PixelToX(before, at.x() - g.Curve.left(), g.Curve.width());
+    QWheelEvent wheel(QPointF(at), plot->mapToGlobal(QPointF(at)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(plot, &wheel);
+    const TViewport after = plot->Scene().View;
+    EXPECT_LT(after.X1 - after.X0, before.X1 - before.X0);
+    EXPECT_NEAR(XToPixel(after, x, g.Curve.width()), at.x() - g.Curve.left(), 1e-6);
+    // F fits the whole capture again.
+    QTest::keyClick(&window, Qt::Key_F);
+    EXPECT_DOUBLE_EQ(plot->Scene().View.X0, before.X0);
+    EXPECT_DOUBLE_EQ(plot->Scene().View.X1, before.X1);
+}
+
+TEST(Window, ShortcutsGoToCrcErrorsAndFlags) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    // Frames 3 (nE) and 4 (nW) carry flags, frame 5 a CRC error.
+    QTest::keyClick(&window, Qt::Key_F8);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 5);
+    QTest::keyClick(&window, Qt::Key_F8, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 5); // no CRC error before it
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 4);
+    QTest::keyClick(&window, Qt::Key_F9, Qt::ShiftModifier);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 3);
+    QTest::keyClick(&window, Qt::Key_F9);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 4);
+}
+
+TEST(Window, ALayoutChangeDecodesAgain) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+    QSpinBox* bits = nullptr;
+    for (QSpinBox* box : window.findChildren<QSpinBox*>()) {
+        if (box->accessibleName() == QStringLiteral("Single-turn position bits")) {
+            bits = box;
+        }
+    }
+    ASSERT_NE(bits, nullptr);
+    bits->setValue(24);
+    // The change waits a moment for more edits, then loads again.
+    for (int i = 0; i < 100 && (window.Loaded()->Capture.Settings.Layout.PositionBits != 24 || window.IsLoading()); ++i) {
+        QTest::qWait(25);
+    }
+    ASSERT_EQ(window.Loaded()->Capture.Settings.Layout.PositionBits, 24);
+    EXPECT_LT(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+    // A layout that cannot be: a message, and the last good view stays.
+    const TLoadedCapture* good = window.Loaded();
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->accessibleName() == QStringLiteral("CRC polynomial")) {
+            edit->setText(QStringLiteral("zz"));
+            emit edit->textEdited(edit->text());
+        }
+    }
+    QTest::qWait(700);
+    EXPECT_EQ(window.Loaded(), good);
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("layout"))) << window.Message().toStdString();
+}
