@@ -7,6 +7,7 @@
 
 #include "framedecoder.h"
 #include "framesupport.h"
+#include "referencedecoder.h"
 #include "orodja.h"
 
 #include <cmath>
@@ -390,39 +391,24 @@ TReference ReferenceDecode(std::u16string_view text, std::int32_t n) {
         r.Word = r.Word * 16 + static_cast<std::uint64_t>(HexValue(c));
     }
 
-    // The pair s0, s1 is never looked at: the first 0-then-1 pair from s1 on holds the last
-    // acknowledge bit and the start bit.
-    r.Outcome = TDecodeOutcome::doNoStartBit;
-    for (int i = 1; i + 1 < 64; ++i) {
-        if (r.Bits[static_cast<std::size_t>(i)] == u'0' && r.Bits[static_cast<std::size_t>(i) + 1] == u'1') {
-            r.Outcome = TDecodeOutcome::doDecoded;
-            r.AckLength = i + 1;
-            break;
-        }
-    }
+    // The fields, read bit by bit by the shared reference for the window's layout with this
+    // position length.
+    TFrameLayoutParams layout;
+    layout.PositionBits = n >= 1 && n <= 50 ? n : 26;
+    const TFrameFields f = ReferenceDecode(layout, FrameBitsFromWord(r.Word));
+    r.Outcome = f.Outcome;
+    r.AckLength = f.AckLength;
     if (r.Outcome != TDecodeOutcome::doDecoded || n < 1 || n > 50) {
         return r;
     }
-
-    // Bits past s63 were never received and read as zero.
-    auto bit = [&r](int index) {
-        return index < 64 && r.Bits[static_cast<std::size_t>(index)] == u'1' ? 1 : 0;
-    };
-    int index = r.AckLength + 2; // after the start bit and the CDS bit
-    for (int k = 0; k < n; ++k, ++index) {
-        r.PositionRaw = r.PositionRaw * 2 + static_cast<std::uint64_t>(bit(index));
-    }
-    for (int k = 0; k < 2; ++k, ++index) {
-        r.StatusBits = static_cast<std::uint8_t>(r.StatusBits * 2 + bit(index));
-    }
-    for (int k = 0; k < 6; ++k, ++index) {
-        r.CrcReceived = static_cast<std::uint8_t>(r.CrcReceived * 2 + bit(index));
-    }
     r.FieldsSet = true;
-    r.CrcCalculated = SerialCrc6((r.PositionRaw << 2) | r.StatusBits, n + 2);
-    r.CrcNonInverted = static_cast<std::uint8_t>(0x3F - r.CrcReceived);
-    r.Truncated = index > 64; // the last CRC bit lies past s63
-    r.CrcOk = !r.Truncated && r.CrcCalculated == r.CrcNonInverted;
+    r.PositionRaw = f.Position;
+    r.StatusBits = f.StatusBits;
+    r.CrcReceived = static_cast<std::uint8_t>(f.CrcReceived);
+    r.CrcNonInverted = static_cast<std::uint8_t>(f.CrcNonInverted);
+    r.CrcCalculated = static_cast<std::uint8_t>(f.CrcCalculated);
+    r.Truncated = f.Truncated;
+    r.CrcOk = f.CrcOk;
     return r;
 }
 

@@ -1,12 +1,13 @@
 // libFuzzer harness for the generic frame decoder. The fuzz bytes choose a layout (also invalid
 // ones), then either a frame built for it by the test-support builder, which must decode back
-// to what was put in, or raw received bits of any length. Every decode is compared with a
-// reference written here one bit at a time (TFrameBits::Bit, a bit-serial CRC), independent of
-// the library's word-level extraction and sliced CRC tables. A violation prints the case and
+// to what was put in, or raw received bits of any length. Every decode is compared with the
+// shared reference that reads one bit at a time (tests/support/referencedecoder.h: TFrameBits::Bit,
+// a bit-serial CRC), independent of the library's word-level extraction and sliced CRC tables. A violation prints the case and
 // aborts, which libFuzzer (or the replay main) reports as a finding.
 
 #include "framelayout.h"
 #include "framesupport.h"
+#include "referencedecoder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -70,17 +71,9 @@ const TFrameBits* currentBits = nullptr;
         }                                                                                      \
     } while (false)
 
-int Degree(std::uint32_t polynomial) {
-    int degree = -1;
-    for (std::uint32_t p = polynomial; p != 0; p >>= 1) {
-        ++degree;
-    }
-    return degree;
-}
-
 // The layout's rules, restated: used to check that exactly the valid layouts are accepted.
 bool ExpectValid(const TFrameLayoutParams& p) {
-    const int degree = Degree(p.CrcPolynomial);
+    const int degree = PolynomialDegree(p.CrcPolynomial);
     return p.MultiTurnBits >= 0 && p.MultiTurnBits <= 32 && p.PositionBits >= 1 &&
            p.PositionBits <= 64 && p.MultiTurnBits + p.PositionBits <= 64 && p.StatusBits >= 0 &&
            p.StatusBits <= 2 && degree >= 1 && degree <= 16 && p.CrcStart < (1U << degree);
@@ -98,7 +91,7 @@ TFrameLayoutParams MapLayout(TByteReader& in) {
         p.CrcPolynomial = static_cast<std::uint32_t>(in.U64() & 0x3FFFF); // any, up to degree 17
     }
     const std::uint8_t startByte = in.Byte();
-    const int degree = Degree(p.CrcPolynomial);
+    const int degree = PolynomialDegree(p.CrcPolynomial);
     const std::uint32_t startBits = static_cast<std::uint32_t>(in.U64());
     p.CrcStart = startByte % 4 == 0 ? 0 : (startByte % 4 == 3 ? startBits & 0x1FFFF
                                                               : startBits & ((1U << (degree > 0 ? degree : 0)) - 1U));
@@ -107,88 +100,6 @@ TFrameLayoutParams MapLayout(TByteReader& in) {
     p.Coding = (flags & 2U) != 0 ? TPositionCoding::pcGray : TPositionCoding::pcBinary;
     p.Signed = (flags & 4U) != 0;
     return p;
-}
-
-std::uint64_t SignExtended(std::uint64_t value, int width) {
-    if (width >= 64) {
-        return value;
-    }
-    const std::uint64_t sign = std::uint64_t{1} << (width - 1);
-    value &= (sign << 1) - 1;
-    return (value ^ sign) - sign;
-}
-
-// The decode restated one bit at a time.
-TFrameFields ReferenceDecode(const TFrameLayoutParams& p, const TFrameBits& bits) {
-    TFrameFields f;
-    int pair = -1;
-    for (int i = 1; i + 1 < bits.Length; ++i) {
-        if (!bits.Bit(i) && bits.Bit(i + 1)) {
-            pair = i;
-            break;
-        }
-    }
-    if (pair < 0) {
-        f.Outcome = TDecodeOutcome::doNoStartBit;
-        return f;
-    }
-    f.Outcome = TDecodeOutcome::doDecoded;
-    f.AckLength = pair + 1;
-    int index = pair + 3;
-    const int valueBits = p.MultiTurnBits + p.PositionBits;
-    std::uint64_t value = 0;
-    std::uint64_t high = 0; // data bits above bit 63 of (value, status)
-    for (int i = 0; i < valueBits; ++i) {
-        value = (value << 1) | (bits.Bit(index++) ? 1U : 0U);
-    }
-    std::uint64_t status = 0;
-    for (int i = 0; i < p.StatusBits; ++i) {
-        status = (status << 1) | (bits.Bit(index++) ? 1U : 0U);
-    }
-    const int width = Degree(p.CrcPolynomial);
-    std::uint64_t crc = 0;
-    for (int i = 0; i < width; ++i) {
-        crc = (crc << 1) | (bits.Bit(index++) ? 1U : 0U);
-    }
-    f.Truncated = index > bits.Length;
-    if (p.StatusBits > 0) {
-        high = value >> (64 - p.StatusBits);
-    }
-    const std::uint64_t low = (p.StatusBits == 0 ? value : value << p.StatusBits) | status;
-    f.CrcCalculated = SerialCrc(p.CrcPolynomial, static_cast<std::uint16_t>(p.CrcStart), high, low,
-                                valueBits + p.StatusBits);
-    f.CrcReceived = static_cast<std::uint16_t>(crc);
-    const std::uint16_t mask = static_cast<std::uint16_t>((1U << width) - 1U);
-    f.CrcNonInverted = p.CrcInverted ? static_cast<std::uint16_t>(~crc & mask) : f.CrcReceived;
-    f.CrcOk = !f.Truncated && f.CrcCalculated == f.CrcNonInverted;
-    f.StatusBits = static_cast<std::uint8_t>(status);
-    f.Error = p.StatusBits >= 1 && ((status >> (p.StatusBits - 1)) & 1U) == 0;
-    f.Warning = p.StatusBits == 2 && (status & 1U) == 0;
-
-    std::uint64_t count = value;
-    if (p.Coding == TPositionCoding::pcGray) {
-        // Each binary bit is the XOR of the Gray bits from the top down to it.
-        count = 0;
-        bool running = false;
-        for (int i = valueBits - 1; i >= 0; --i) {
-            running = running != (((value >> i) & 1U) != 0);
-            count |= static_cast<std::uint64_t>(running) << i;
-        }
-    }
-    const std::uint64_t positionMask =
-        p.PositionBits == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << p.PositionBits) - 1;
-    f.Position = count & positionMask;
-    f.MultiTurn = p.MultiTurnBits == 0 ? 0 : count >> p.PositionBits;
-    if (p.Signed) {
-        if (p.MultiTurnBits == 0) {
-            f.Position = SignExtended(f.Position, p.PositionBits);
-        } else {
-            f.MultiTurn = SignExtended(f.MultiTurn, p.MultiTurnBits);
-        }
-        count = SignExtended(count, valueBits);
-    }
-    f.Count = count;
-    return f;
 }
 
 void CheckSame(const TFrameFields& f, const TFrameFields& r) {

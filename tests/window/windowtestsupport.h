@@ -8,6 +8,8 @@
 #include "spinedit.h"
 #include "windowmath.h"
 
+#include "referencedecoder.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColor>
@@ -146,42 +148,28 @@ inline std::optional<RefFrame> RefFromBits(const QString& bits, int n) {
             return std::nullopt;
         }
     }
-    auto bit = [&bits](int i) { return i < 64 && bits.at(i) == QLatin1Char('1') ? 1 : 0; };
-    RefFrame f;
-    for (int i = 1; i <= 62; ++i) {
-        if (bit(i) == 0 && bit(i + 1) == 1) {
-            f.hasStart = true;
-            f.ack = i + 1;
-            break;
+    // The digits as received bits, read by the shared bit-by-bit reference decoder.
+    TFrameBits received;
+    received.Length = 64;
+    for (int i = 0; i < 64; ++i) {
+        if (bits.at(i) == QLatin1Char('1')) {
+            received.Words[0] |= std::uint64_t{1} << (63 - i);
         }
     }
+    TFrameLayoutParams layout;
+    layout.PositionBits = n;
+    const TFrameFields fields = ReferenceDecode(layout, received);
+    RefFrame f;
+    f.hasStart = fields.Outcome == TDecodeOutcome::doDecoded;
     if (!f.hasStart) {
         return f;
     }
-    const int first = f.ack + 2; // after the start and CDS bits
-    f.fits = first + n + 8 <= 64;
-    int crc = 0;
-    auto feed = [&crc](int b) {
-        const int out = (crc >> 5) & 1;
-        crc = (crc << 1) & 0x3F;
-        if ((out ^ b) != 0) {
-            crc ^= 0x03;
-        }
-    };
-    for (int i = 0; i < n; ++i) {
-        const int b = bit(first + i);
-        f.position = (f.position << 1) | static_cast<std::uint64_t>(b);
-        feed(b);
-    }
-    for (int i = 0; i < 2; ++i) {
-        const int b = bit(first + n + i);
-        f.status = (f.status << 1) | b;
-        feed(b);
-    }
-    for (int i = 0; i < 6; ++i) {
-        f.crcReceived = (f.crcReceived << 1) | bit(first + n + 2 + i);
-    }
-    f.crcCalculated = crc;
+    f.ack = fields.AckLength;
+    f.fits = !fields.Truncated;
+    f.position = fields.Position;
+    f.status = fields.StatusBits;
+    f.crcReceived = fields.CrcReceived;
+    f.crcCalculated = fields.CrcCalculated;
     return f;
 }
 
