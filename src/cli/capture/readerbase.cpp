@@ -173,3 +173,40 @@ bool TCsvExportReader::ReadRow() {
     return true;
 }
 
+
+bool AppendHexWords(std::string_view text, std::string& digits) {
+    bool any = false;
+    for (const char c : text) {
+        if (IsHexDigit(c)) {
+            digits.push_back(c);
+            any = true;
+        } else if (!IsBlankByte(c)) {
+            return false;
+        }
+    }
+    return any;
+}
+
+bool TQueuedReader::NextLine(TTextLine& line) {
+    TLinePiece piece;
+    for (;;) {
+        if (!FLines.Next(piece)) {
+            return false;
+        }
+        if (piece.First && piece.Last && piece.Text.size() <= MaxLineBytes) {
+            line = {piece.Text, piece.Line, false};
+            return true;
+        }
+        // A long line comes in pieces: keep its start, skip the rest.
+        if (piece.First) {
+            FLongText.assign(LongTextStart(piece.Text));
+            FLongText += LongTextEllipsis;
+            line.Line = piece.Line;
+        }
+        if (piece.Last) {
+            line.Text = FLongText;
+            line.TooLong = true;
+            return true;
+        }
+    }
+}

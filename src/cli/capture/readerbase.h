@@ -25,6 +25,18 @@ std::string_view WantedColumn(const TReaderOptions& options);
 // value above 255, whose width is not written.
 TNumberRead ReadByteValue(std::string_view value, std::string& digits);
 
+// Appends the digits of a text of hexadecimal words separated by blanks ("C0", "C0 04 C9") to
+// `digits`; false when it holds no digit or anything else.
+bool AppendHexWords(std::string_view text, std::string& digits);
+
+// A line as the readers of line formats take it: a whole line, or one longer than MaxLineBytes
+// as its start and "..." (TooLong), once all of it has been read.
+struct TTextLine {
+    std::string_view Text;
+    std::uint64_t Line = 0;
+    bool TooLong = false;
+};
+
 // The message of a value in the ASCII radix, or another radix that carries no number.
 TInputError NotNumberError(std::uint64_t line, std::string_view value);
 
@@ -53,10 +65,15 @@ protected:
     virtual bool ReadRow() = 0;
     // The end of the input, before the assembler delivers what it still holds.
     virtual void Finish() {}
+    // The next line (see TTextLine); false at the end or at a pause.
+    bool NextLine(TTextLine& line);
 
     TFrameQueue FQueue;
     TFrameAssembler FAssembler;
     bool FEnded = false;
+
+private:
+    std::string FLongText;
 };
 
 // An export in CSV form: its header row read and checked on opening. Every column is written

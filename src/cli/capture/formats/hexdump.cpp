@@ -134,21 +134,12 @@ protected:
             FeedBytes(FHeldDigits, FHeldLine);
             return true;
         }
-        TLinePiece piece;
-        if (!FLines.Next(piece)) {
+        TTextLine piece;
+        if (!NextLine(piece)) {
             return false;
         }
-        if (!piece.First || !piece.Last || piece.Text.size() > MaxLineBytes) {
-            // No dump line is this long.
-            if (piece.First) {
-                FLongLine = piece.Line;
-                FLongStart.assign(LongTextStart(piece.Text));
-            }
-            if (piece.Last) {
-                std::string text(FLongStart);
-                text += LongTextEllipsis;
-                Unreadable(text, FLongLine);
-            }
+        if (piece.TooLong) {
+            Unreadable(piece.Text, piece.Line); // no dump line is this long
             return true;
         }
         const std::string_view line = TrimBlanks(piece.Text);
@@ -287,8 +278,6 @@ private:
     std::string FRealignDigits;
     std::uint64_t FRealignLine = 0;
     std::string FDigits;
-    std::uint64_t FLongLine = 0;
-    std::string FLongStart;
 };
 
 } // namespace

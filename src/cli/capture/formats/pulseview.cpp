@@ -117,21 +117,6 @@ TRowKind ClassifyRow(std::string_view row, std::string_view column) {
     return TRowKind::rkOther;
 }
 
-// Appends the digits of an annotation text of hexadecimal words ("C0", "C0 04 C9"); false
-// when it is empty or holds anything else.
-bool ReadHexWords(std::string_view text, std::string& digits) {
-    bool any = false;
-    for (const char c : text) {
-        if (IsHexDigit(c)) {
-            digits.push_back(c);
-            any = true;
-        } else if (!IsBlankByte(c)) {
-            return false;
-        }
-    }
-    return any;
-}
-
 class TPulseViewReader final : public TQueuedReader {
 public:
     TPulseViewReader(std::unique_ptr<TByteSource> source, const TReaderOptions& options)
@@ -174,7 +159,7 @@ protected:
             return true;
         }
         FDigits.clear();
-        if (!ReadHexWords(annotation.Text, FDigits)) {
+        if (!AppendHexWords(annotation.Text, FDigits)) {
             FAssembler.AddUnreadable(piece.Text, piece.Line);
             return true;
         }

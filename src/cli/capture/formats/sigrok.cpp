@@ -21,18 +21,12 @@ public:
 
 protected:
     bool ReadRow() override {
-        TLinePiece piece;
-        if (!FLines.Next(piece)) {
+        TTextLine piece;
+        if (!NextLine(piece)) {
             return false;
         }
-        if (!piece.First || !piece.Last || piece.Text.size() > MaxLineBytes) {
-            if (piece.First) {
-                FLongLine = piece.Line;
-                FLongStart.assign(LongTextStart(piece.Text));
-            }
-            if (piece.Last) {
-                FAssembler.AddLongUnreadable(FLongStart, FLongLine);
-            }
+        if (piece.TooLong) {
+            FAssembler.AddUnreadable(piece.Text, piece.Line);
             return true;
         }
         const std::string_view line = TrimBlanks(piece.Text);
@@ -59,8 +53,6 @@ private:
     std::string FDigits;
     std::string FInstance;
     bool FHaveInstance = false;
-    std::uint64_t FLongLine = 0;
-    std::string FLongStart;
 
 public:
     // Reads one annotation line into the decoder instance and the hexadecimal digits of its
@@ -109,16 +101,7 @@ bool TSigrokReader::ParseSigrokLine(std::string_view line, std::string_view& ins
         }
         text = text.substr(quote + 1, close - quote - 1);
     }
-    bool any = false;
-    for (const char c : text) {
-        if (IsHexDigit(c)) {
-            digits.push_back(c);
-            any = true;
-        } else if (!IsBlankByte(c)) {
-            return false;
-        }
-    }
-    return any;
+    return AppendHexWords(text, digits);
 }
 
 bool Recognise(const TDetectSample& sample, const TReaderOptions&) {
