@@ -207,10 +207,14 @@ TSignal WriteAndRead(TFormat format, const TWaveform& w, std::size_t clock, std:
         const fs::path dir = TempDir("sr");
         const fs::path path = dir / "capture.sr";
         WriteSigrokSession(w, path, format == TFormat::fmSigrok1 ? 1 : 2, format == TFormat::fmSigrok1 ? 0 : 1000);
-        const auto reader = OpenSigrokSession(path);
-        EXPECT_EQ(reader->ChannelNames(), w.Names);
-        EXPECT_DOUBLE_EQ(reader->SamplePeriod(), 1.0 / w.SampleRate);
-        TSignal signal = ReadAll(*reader, clock, data);
+        TSignal signal;
+        {
+            // The reader holds the file open until it ends (Windows removes no open file).
+            const auto reader = OpenSigrokSession(path);
+            EXPECT_EQ(reader->ChannelNames(), w.Names);
+            EXPECT_DOUBLE_EQ(reader->SamplePeriod(), 1.0 / w.SampleRate);
+            signal = ReadAll(*reader, clock, data);
+        }
         fs::remove_all(dir);
         return signal;
     }
@@ -507,13 +511,15 @@ TEST(SignalFormats, ExportFolderFindsTheChannelFiles) {
     const fs::path dir = TempDir("export");
     WriteSaleaeBinaryFolder(w, dir, 1, 2);
     std::ofstream(dir / "analog_0.bin") << "ignored";
-    const auto reader = OpenSaleaeBinaryExport({dir});
-    EXPECT_EQ(reader->ChannelNames(), (std::vector<std::string>{"digital_0", "digital_1", "digital_2", "digital_3"}));
-    ExpectSameSignal(ReadAll(*reader, 1, 2), Expected(w, 1, 2), "folder");
-    // The files themselves, in any order.
-    const auto files = OpenSaleaeBinaryExport({dir / "digital_2.bin", dir / "digital_1.bin"});
-    ExpectSameSignal(ReadAll(*files, 1, 2), Expected(w, 1, 2), "files");
-    EXPECT_THROW(OpenSaleaeBinaryExport({dir / "analog_0.bin"}), TInputError);
+    {
+        const auto reader = OpenSaleaeBinaryExport({dir});
+        EXPECT_EQ(reader->ChannelNames(), (std::vector<std::string>{"digital_0", "digital_1", "digital_2", "digital_3"}));
+        ExpectSameSignal(ReadAll(*reader, 1, 2), Expected(w, 1, 2), "folder");
+        // The files themselves, in any order.
+        const auto files = OpenSaleaeBinaryExport({dir / "digital_2.bin", dir / "digital_1.bin"});
+        ExpectSameSignal(ReadAll(*files, 1, 2), Expected(w, 1, 2), "files");
+        EXPECT_THROW(OpenSaleaeBinaryExport({dir / "analog_0.bin"}), TInputError);
+    } // the readers close their files: Windows removes no open file
     fs::remove_all(dir);
 }
 

@@ -64,8 +64,13 @@ prepare_inputs() {
         name=${src##*/}
         case $name in
         README.md) ;;
-        *.bin) cp "$src" "$E2E/captures/$name" ;;
-        *) sed 's/\r$//; s/$/\r/' "$src" >"$E2E/captures/$name" ;;
+        # Binary files and folders (a logic analyzer's binary export) as they are.
+        *.bin | *.sr) cp "$src" "$E2E/captures/$name" ;;
+        *) if [ -d "$src" ]; then
+               rm -rf "${E2E:?}/captures/$name" && cp -r "$src" "$E2E/captures/$name"
+           else
+               sed 's/\r$//; s/$/\r/' "$src" >"$E2E/captures/$name"
+           fi ;;
         esac
     done
     printf 'C004C9BA71753000\n' >"$E2E/default-frame.txt"
@@ -244,7 +249,7 @@ help)
     ;;
 capture.*)
     name=${CHECK#capture.}
-    [ -f "$E2E/captures/$name" ] || {
+    [ -e "$E2E/captures/$name" ] || {
         echo "error: no capture $name in $CAPTURES" >&2
         exit 2
     }
@@ -253,6 +258,8 @@ capture.*)
     # No frame boundary in the input (tests/data/captures/README.md).
     binary-frames.bin | saleae-spi-nopacket.csv | sigrok-data.txt) args=(--frame-bytes 8) ;;
     esac
+    # A binary export names its channels digital_N: the clock and the data line by number.
+    [ -d "$E2E/captures/$name" ] && args=(--clock 0 --data 1)
     if [ "$name" = saleae-table-ascii.csv ]; then
         # Refused with a message: the ASCII radix cannot be read back.
         DESCRIPTION="captures/$name, CR LF: refused, the same message"
