@@ -70,6 +70,13 @@ public:
                     ratio >= minimum ? "met" : "MISSED");
     }
 
+    // The CPU time per iteration of `name` in ns (the median with repetitions); 0 when it did
+    // not run.
+    double Time(const std::string& name) const {
+        const auto it = nanoseconds_.find(name);
+        return it == nanoseconds_.end() ? 0.0 : it->second;
+    }
+
 private:
     static double Nanoseconds(const Run& run) {
         return run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;

@@ -107,7 +107,11 @@ std::string WriteSaleaeBinary(const TWaveform& waveform, std::size_t channel, in
                 inside.push_back(time);
             }
         }
-        const std::uint8_t initial = LevelAt(waveform, channel, begin - 2 * TimeEpsilon);
+        // The level after the toggles of the earlier chunks: the same rule (time < begin) that
+        // put them there, so that a toggle a rounding error before `begin` is not counted on
+        // one side and not the other (which would invert the channel for the whole chunk).
+        const auto earlier = std::lower_bound(toggles.begin(), toggles.end(), begin) - toggles.begin();
+        const std::uint8_t initial = static_cast<std::uint8_t>(waveform.Initial[channel] ^ (earlier & 1));
         Put<std::uint32_t>(out, initial);
         Put<double>(out, waveform.SampleRate);
         Put<double>(out, begin);
