@@ -256,7 +256,7 @@ capture.*)
     args=()
     case $name in
     # No frame boundary in the input (tests/data/captures/README.md).
-    binary-frames.bin | saleae-spi-nopacket.csv | sigrok-data.txt) args=(--frame-bytes 8) ;;
+    binary-frames.bin | saleae-spi-nopacket.csv | sigrok-data.txt | hexdump-frames.txt | xxd-frames.txt | pulseview-data.txt) args=(--frame-bytes 8) ;;
     esac
     # A binary export names its channels digital_N: the clock and the data line by number.
     [ -d "$E2E/captures/$name" ] && args=(--clock 0 --data 1)
