@@ -262,7 +262,22 @@ void ReleaseLargeBuffers(TBatchSlot& slot) {
     if (slot.Batch.Text.capacity() > KeptSlotBytes) {
         std::string().swap(slot.Batch.Text);
     }
-    slot.Output.Release(KeptSlotBytes);
+    if (slot.Result) {
+        slot.Result->Release(KeptSlotBytes);
+    }
+}
+
+void RunSinkPipeline(TCaptureReader& reader, const TPipelineSettings& settings, TOutputSink& sink,
+                     const TConsumeBatch& consume) {
+    RunPipeline(
+        reader, settings,
+        [&sink](TBatchSlot& slot) {
+            if (!slot.Result) {
+                slot.Result = sink.NewResult();
+            }
+            sink.Process(slot.Batch, *slot.Result);
+        },
+        consume);
 }
 
 void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,

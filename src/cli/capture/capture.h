@@ -134,6 +134,14 @@ struct TReaderOptions {
 // its start followed by "...", and the rest of it is skipped without being held in memory.
 inline constexpr std::size_t MaxLineBytes = 64 * 1024;
 
+// What a signal capture's reader counted over the whole capture: its length in seconds, the
+// glitches it ignored and the bursts it cut.
+struct TSignalStats {
+    double Duration;
+    std::uint64_t Glitches;
+    std::uint64_t Cut;
+};
+
 class TCaptureReader {
 public:
     virtual ~TCaptureReader() = default;
@@ -142,6 +150,9 @@ public:
     // What separates the input's name from a frame's number in a record's source: ':' before
     // line numbers, '#' before the burst numbers of a signal capture.
     virtual char SourceSeparator() const { return ':'; }
+    // Signal captures: what the reader counted, complete once ReadBatch returned false;
+    // nullptr for other formats.
+    virtual const TSignalStats* SignalStats() const { return nullptr; }
     // Appends the next frames to `batch`, at most `maxFrames` and at least one unless the input
     // is exhausted, and updates its BytesConsumed. Returns false when no frame was left to
     // append. Memory stays bounded whatever the input. Throws TInputError for a fault that
