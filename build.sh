@@ -20,7 +20,7 @@ PACKAGES=(
 # The batch decoder corvane-decode: its option parser, and the tools that write its manual
 # page and the manual as plain text.
 CLI_PACKAGES=(libcli11-dev help2man groff-base bsdextrautils)
-TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev)
+TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev nlohmann-json3-dev)
 JOBS=$(nproc)
 
 usage() {
