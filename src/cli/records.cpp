@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -96,6 +97,21 @@ constexpr TRecordFieldInfo Fields[] = {
     {TRecordField::rfUnit, "unit", TFieldPresence::fpScale, [](const TWidth& c) { return std::max<std::size_t>(c.UnitWidth, 1); }, false},
 };
 
+// The table lists every field once, in the order of the records (that of TRecordField), which
+// is the order the record writer goes through them.
+constexpr bool InRecordOrder() {
+    if (std::size(Fields) != RecordFieldCount) {
+        return false;
+    }
+    for (std::size_t i = 0; i < std::size(Fields); ++i) {
+        if (static_cast<std::size_t>(Fields[i].Id) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(InRecordOrder());
+
 } // namespace
 
 std::span<const TRecordFieldInfo> RecordFields() { return Fields; }
@@ -125,7 +141,7 @@ std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& fra
 namespace {
 
 // The record of frame bits decoded, with the CDS bit when the frame holds it.
-TDecodedRecord DecodeBits(const TFrameLayout& layout, const TFrameBits& bits) {
+[[gnu::always_inline]] inline TDecodedRecord DecodeBits(const TFrameLayout& layout, const TFrameBits& bits) {
     TDecodedRecord record{DecodeFrameBits(layout, bits), true};
     if (record.Fields.Outcome == TDecodeOutcome::doDecoded) {
         const std::int32_t cds = record.Fields.AckLength + 1;
@@ -134,6 +150,19 @@ TDecodedRecord DecodeBits(const TFrameLayout& layout, const TFrameBits& bits) {
         }
     }
     return record;
+}
+
+// A signal capture's frame: the bits as received, however many digits hold them. Kept out of
+// DecodeCaptureFrame, so that the path of hexadecimal lines stays small enough to inline.
+[[gnu::noinline]] TDecodedRecord DecodeReceivedBits(const TFrameLayout& layout, const TCaptureFrame& frame,
+                                                    std::string_view input) {
+    TFrameBits bits;
+    if (ParseFrameBitsHex(input, frame.BitCount, bits)) {
+        return DecodeBits(layout, bits);
+    }
+    TDecodedRecord invalid;
+    invalid.Fields.Outcome = TDecodeOutcome::doInvalidInput;
+    return invalid;
 }
 
 } // namespace
@@ -147,12 +176,7 @@ TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFram
             return DecodeBits(layout, bits);
         }
         break;
-    case TCaptureKind::ckBits:
-        // The bits as received, however many digits hold them.
-        if (ParseFrameBitsHex(input, frame.BitCount, bits)) {
-            return DecodeBits(layout, bits);
-        }
-        break;
+    case TCaptureKind::ckBits: return DecodeReceivedBits(layout, frame, input);
     case TCaptureKind::ckBissFields: return TDecodedRecord{DecodeFrameData(layout, frame.Data), false};
     case TCaptureKind::ckCut: {
         TDecodedRecord cut;
@@ -187,6 +211,9 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
     case TOutputFormat::ofTable: FUnitText = TableText(scale.Unit); break;
     }
     FUnitWidth = TableTextWidth(scale.Unit);
+    // Two's complement: the multi-turn count, or the position without multi-turn bits.
+    FSignedMultiTurn = layout.Signed && layout.MultiTurnBits > 0;
+    FSignedPosition = layout.Signed && layout.MultiTurnBits == 0;
 
     const TFieldWidthContext context{layout, width, FCrcDigits, FUnitWidth};
     for (const TRecordFieldInfo& info : Fields) {
@@ -216,6 +243,7 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
         }
         std::memcpy(field.Prefix.data(), prefix.data(), prefix.size());
         field.PrefixSize = static_cast<std::uint8_t>(prefix.size());
+        FSlots[static_cast<std::size_t>(info.Id)] = static_cast<std::int8_t>(FFields.size());
         FFields.push_back(field);
     }
     // Everything but the input: the numbers, the names and flags, the unit, the separators,
@@ -251,7 +279,7 @@ void TRecordFormatter::SetSourceName(std::string_view name, char separator) {
     case TOutputFormat::ofJsonl:
         prefix = "{\"source\":\"";
         prefix += JsonEscaped(name);
-        suffix = "\"";
+        suffix.assign(1, '"');
         break;
     case TOutputFormat::ofTable:
         prefix = TableText(name);
@@ -290,20 +318,6 @@ std::string TRecordFormatter::Header() const {
         break;
     }
     return header;
-}
-
-char* TRecordFormatter::WriteMultiTurn(char* p, std::uint64_t value) const {
-    return FLayout.Signed && FLayout.MultiTurnBits > 0 ? WriteSigned(p, AsSigned(value))
-                                                       : WriteUnsigned(p, value);
-}
-
-char* TRecordFormatter::WritePosition(char* p, std::uint64_t value) const {
-    return FLayout.Signed && FLayout.MultiTurnBits == 0 ? WriteSigned(p, AsSigned(value))
-                                                        : WriteUnsigned(p, value);
-}
-
-char* TRecordFormatter::WriteCount(char* p, std::uint64_t value) const {
-    return FLayout.Signed ? WriteSigned(p, AsSigned(value)) : WriteUnsigned(p, value);
 }
 
 char* TRecordFormatter::WriteScaled(char* p, std::uint64_t count) const {
@@ -366,169 +380,45 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     std::size_t positionSize = 0;
     // Table: the end of the last cell with a value; the row ends there, without blanks.
     char* rowEnd = p;
+    auto writeFlag = [](char* q, bool value) {
+        return table ? WriteText(q, YesNo(value)) : WriteBool(q, value);
+    };
+    auto writeCrc = [this](char* q, std::uint16_t crc) {
+        return table ? WriteHex(q, crc, FCrcDigits) : WriteUnsigned(q, crc);
+    };
 
-    for (const TActiveField& field : FFields) {
-        if constexpr (!table) {
-            std::memcpy(p, field.Prefix.data(), TActiveField::Room);
-            p += field.PrefixSize;
+    // The fields in the records' order (that of TRecordField and of the table of fields), one
+    // block each: a field these records leave out costs one well-predicted branch. `begin`
+    // writes what the format puts before a field, `end` finishes its cell.
+    const TActiveField* field = nullptr;
+    char* start = p;
+    std::size_t width = 0; // table: characters of the cell when they are not its bytes
+    bool present = true;
+    auto begin = [&](TRecordField id) {
+        // CSV and JSON have every field of fpAlways: no need to look (the compiler folds this
+        // for each field).
+        const bool always = !table && Fields[static_cast<std::size_t>(id)].Presence == TFieldPresence::fpAlways;
+        if (!always && FSlots[static_cast<std::size_t>(id)] < 0) {
+            return false;
         }
-        char* const start = p;
-        std::size_t width = 0; // table: characters of the cell when they are not its bytes
-        bool present = true;
-        switch (field.Id) {
-        case TRecordField::rfSource: {
-            p = FSourcePrefix.Write(p);
-            const char* digits = p;
-            p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
-            width = FSourcePrefixWidth + static_cast<std::size_t>(p - digits);
-            p = FSourceSuffix.Write(p);
-            break;
+        if constexpr (csv) {
+            // A comma before every field but the first, the source.
+            *p = ',';
+            p += id != TRecordField::rfSource ? 1 : 0;
+            start = p;
+            return true;
         }
-        case TRecordField::rfInput:
-            if constexpr (table) {
-                if (InputIsPlain(frame, record) && !longInput) {
-                    p = WriteText(p, shown);
-                    width = shown.size();
-                } else {
-                    p = WriteTableText(p, shown);
-                    width = TableTextWidth(shown);
-                    if (longInput) {
-                        p = WriteText(p, "...");
-                        width += 3;
-                    }
-                }
-            } else if (InputIsPlain(frame, record)) {
-                p = WritePlainInput(p, input);
-            } else {
-                p = csv ? WriteCsvField(p, input) : WriteJsonEscaped(p, input);
-            }
-            if constexpr (json) {
-                *p++ = '"';
-            }
-            break;
-        case TRecordField::rfOutcome:
-            if constexpr (json) {
-                *p++ = '"';
-            }
-            p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
-            if constexpr (json) {
-                *p++ = '"';
-            }
-            break;
-        case TRecordField::rfAck:
-            if (!decoded) {
-                present = false;
-            } else if (record.HasAck) {
-                p = WriteUnsigned(p, static_cast<std::uint32_t>(f.AckLength));
-            } else if constexpr (json) {
-                p = WriteText(p, "null");
-            } else if constexpr (table) {
-                *p++ = '-';
-            }
-            break;
-        case TRecordField::rfMultiTurn:
-            present = decoded;
-            if (decoded) {
-                p = WriteMultiTurn(p, f.MultiTurn);
-            }
-            break;
-        case TRecordField::rfPosition:
-            present = decoded;
-            if (decoded) {
-                p = WritePosition(p, f.Position);
-                positionSize = static_cast<std::size_t>(p - start);
-                std::memcpy(position, start, MaxNumberChars);
-            }
-            break;
-        case TRecordField::rfCount:
-            present = decoded;
-            if (!decoded) {
-            } else if (FLayout.MultiTurnBits == 0) {
-                // The position, signed or not alike: a copy of fixed size of its text.
-                std::memcpy(p, position, MaxNumberChars);
-                p += positionSize;
-            } else {
-                p = WriteCount(p, f.Count);
-            }
-            break;
-        case TRecordField::rfError:
-        case TRecordField::rfWarning:
-        case TRecordField::rfCrcOk:
-        case TRecordField::rfTruncated: {
-            present = decoded;
-            if (decoded) {
-                const bool value = field.Id == TRecordField::rfError     ? f.Error
-                                   : field.Id == TRecordField::rfWarning ? f.Warning
-                                   : field.Id == TRecordField::rfCrcOk   ? f.CrcOk
-                                                                         : f.Truncated;
-                if constexpr (table) {
-                    p = WriteText(p, YesNo(value));
-                } else {
-                    p = WriteBool(p, value);
-                }
-            }
-            break;
+        field = &FFields[static_cast<std::size_t>(FSlots[static_cast<std::size_t>(id)])];
+        if constexpr (json) {
+            std::memcpy(p, field->Prefix.data(), TActiveField::Room);
+            p += field->PrefixSize;
         }
-        case TRecordField::rfCrcReceived:
-        case TRecordField::rfCrcCalculated: {
-            present = decoded;
-            if (decoded) {
-                const std::uint16_t crc =
-                    field.Id == TRecordField::rfCrcReceived ? f.CrcReceived : f.CrcCalculated;
-                p = table ? WriteHex(p, crc, FCrcDigits) : WriteUnsigned(p, crc);
-            }
-            break;
-        }
-        case TRecordField::rfCds:
-            present = decoded && record.Cds >= 0;
-            if (present) {
-                *p++ = record.Cds != 0 ? '1' : '0';
-            }
-            break;
-        case TRecordField::rfTime:
-            present = timing != nullptr;
-            if (present) {
-                p = WriteShortestDouble(p, timing->Time);
-            }
-            break;
-        case TRecordField::rfCdm:
-            present = received;
-            if (present) {
-                *p++ = timing->Cdm != 0 ? '1' : '0';
-            }
-            break;
-        case TRecordField::rfClockHz:
-            present = received;
-            if (present) {
-                p = WriteShortestDouble(p, timing->ClockHz);
-            }
-            break;
-        case TRecordField::rfLineDelay:
-            present = received;
-            if (present) {
-                p = WriteShortestDouble(p, timing->LineDelay);
-            }
-            break;
-        case TRecordField::rfScaled:
-            present = decoded;
-            if (decoded) {
-                p = WriteScaled(p, f.Count);
-            }
-            break;
-        case TRecordField::rfUnit:
-            present = decoded;
-            if (decoded) {
-                if constexpr (json) {
-                    *p++ = '"';
-                }
-                p = WriteText(p, FUnitText);
-                width = FUnitWidth;
-                if constexpr (json) {
-                    *p++ = '"';
-                }
-            }
-            break;
-        }
+        start = p;
+        width = 0;
+        present = true;
+        return true;
+    };
+    auto end = [&] {
         if constexpr (json) {
             if (!present) {
                 std::memcpy(p, "null", 4);
@@ -541,8 +431,8 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
             }
             // Pads a left-aligned cell, moves a right-aligned one to the right, and separates
             // it from the next.
-            if (field.Right && width < field.Width) {
-                const std::size_t pad = field.Width - width;
+            if (field->Right && width < field->Width) {
+                const std::size_t pad = field->Width - width;
                 std::memmove(start + pad, start, static_cast<std::size_t>(p - start));
                 std::memset(start, ' ', pad);
                 p += pad;
@@ -550,10 +440,176 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
             if (present) {
                 rowEnd = p;
             }
-            p = PadTo(p, field.Right ? field.Width : width, field.Width);
+            p = PadTo(p, field->Right ? field->Width : width, field->Width);
             *p++ = ' ';
             *p++ = ' ';
         }
+    };
+    if (begin(TRecordField::rfSource)) {
+        p = FSourcePrefix.Write(p);
+        const char* digits = p;
+        p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
+        width = FSourcePrefixWidth + static_cast<std::size_t>(p - digits);
+        p = FSourceSuffix.Write(p);
+        end();
+    }
+    if (begin(TRecordField::rfInput)) {
+        if constexpr (table) {
+            if (InputIsPlain(frame, record) && !longInput) {
+                p = WriteText(p, shown);
+                width = shown.size();
+            } else {
+                p = WriteTableText(p, shown);
+                width = TableTextWidth(shown);
+                if (longInput) {
+                    p = WriteText(p, "...");
+                    width += 3;
+                }
+            }
+        } else if (InputIsPlain(frame, record)) {
+            p = WritePlainInput(p, input);
+        } else {
+            p = csv ? WriteCsvField(p, input) : WriteJsonEscaped(p, input);
+        }
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfOutcome)) {
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfAck)) {
+        if (!decoded) {
+            present = false;
+        } else if (record.HasAck) {
+            p = WriteUnsigned(p, static_cast<std::uint32_t>(f.AckLength));
+        } else if constexpr (json) {
+            p = WriteText(p, "null");
+        } else if constexpr (table) {
+            *p++ = '-';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfMultiTurn)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteNumber(p, f.MultiTurn, FSignedMultiTurn);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfPosition)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteNumber(p, f.Position, FSignedPosition);
+            positionSize = static_cast<std::size_t>(p - start);
+            std::memcpy(position, start, MaxNumberChars);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfCount)) {
+        present = decoded;
+        if (decoded && FLayout.MultiTurnBits == 0) {
+            // The position, signed or not alike: a copy of fixed size of its text.
+            std::memcpy(p, position, MaxNumberChars);
+            p += positionSize;
+        } else if (decoded) {
+            p = WriteNumber(p, f.Count, FLayout.Signed);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfError)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Error) : p;
+        end();
+    }
+    if (begin(TRecordField::rfWarning)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Warning) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcReceived)) {
+        present = decoded;
+        p = decoded ? writeCrc(p, f.CrcReceived) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcCalculated)) {
+        present = decoded;
+        p = decoded ? writeCrc(p, f.CrcCalculated) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcOk)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.CrcOk) : p;
+        end();
+    }
+    if (begin(TRecordField::rfTruncated)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Truncated) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCds)) {
+        present = decoded && record.Cds >= 0;
+        if (present) {
+            *p++ = record.Cds != 0 ? '1' : '0';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfTime)) {
+        present = timing != nullptr;
+        if (present) {
+            p = WriteShortestDouble(p, timing->Time);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfCdm)) {
+        present = received;
+        if (present) {
+            *p++ = timing->Cdm != 0 ? '1' : '0';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfClockHz)) {
+        present = received;
+        if (present) {
+            p = WriteShortestDouble(p, timing->ClockHz);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfLineDelay)) {
+        present = received;
+        if (present) {
+            p = WriteShortestDouble(p, timing->LineDelay);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfScaled)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteScaled(p, f.Count);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfUnit)) {
+        present = decoded;
+        if (decoded) {
+            if constexpr (json) {
+                *p++ = '"';
+            }
+            p = WriteText(p, FUnitText);
+            width = FUnitWidth;
+            if constexpr (json) {
+                *p++ = '"';
+            }
+        }
+        end();
     }
     if constexpr (table) {
         p = rowEnd;

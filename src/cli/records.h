@@ -52,6 +52,7 @@ enum class TRecordField : std::uint8_t {
     rfCrcReceived, rfCrcCalculated, rfCrcOk, rfTruncated, rfCds, rfTime, rfCdm, rfClockHz,
     rfLineDelay, rfScaled, rfUnit,
 };
+inline constexpr std::size_t RecordFieldCount = static_cast<std::size_t>(TRecordField::rfUnit) + 1;
 
 // Which runs have a field: every run, runs whose first input is a signal capture, runs with
 // a scale.
@@ -145,14 +146,13 @@ private:
     void AppendAs(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
                   const TDecodedRecord& record, TLineText* lines) const;
     char* WriteScaled(char* p, std::uint64_t count) const;
-    char* WriteMultiTurn(char* p, std::uint64_t value) const;
-    char* WritePosition(char* p, std::uint64_t value) const;
-    char* WriteCount(char* p, std::uint64_t value) const;
 
     TOutputFormat FFormat;
     TFrameLayoutParams FLayout;
     TScale FScale;
     int FCrcDigits = 2;
+    bool FSignedMultiTurn = false; // the multi-turn count is written with a sign
+    bool FSignedPosition = false;  // the position is written with a sign
     std::string FUnitText;     // the unit as the format writes it
     std::size_t FUnitWidth = 0; // characters of the unit in a table
     TShortText FSourcePrefix; // the name, the separator and what the format puts before the name
@@ -160,6 +160,13 @@ private:
     std::size_t FSourcePrefixWidth = 0; // characters of FSourcePrefix in a table
     std::size_t FFixedBytes = 0; // most bytes of a record apart from its input
     std::vector<TActiveField> FFields;
+    // Each field's place in FFields, -1 for a field these records do not have.
+    std::array<std::int8_t, RecordFieldCount> FSlots = MakeNoSlots();
+    static constexpr std::array<std::int8_t, RecordFieldCount> MakeNoSlots() {
+        std::array<std::int8_t, RecordFieldCount> slots{};
+        slots.fill(-1);
+        return slots;
+    }
 };
 
 // Whether a reader reads a signal capture: its sources number bursts ('#'), not lines.
