@@ -57,10 +57,14 @@ std::size_t PipelineSlotCount(unsigned threads);
 // stops the reading; the batches before the failed one are still processed and consumed, with
 // any number of threads, then the exception is rethrown. An exception of `consume` stops
 // everything and is rethrown once every thread has ended.
-void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
-                 const TProcessBatch& process, const TConsumeBatch& consume);
+// Makes the result each slot keeps (on the calling thread, before anything is read).
+using TNewBatchResult = std::function<std::unique_ptr<TBatchResult>()>;
 
-// RunPipeline with `sink` processing the batches (each slot's result made by the sink on first
-// use); `consume` hands the results to the sink in input order.
+void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
+                 const TProcessBatch& process, const TConsumeBatch& consume,
+                 const TNewBatchResult& newResult = nullptr);
+
+// RunPipeline with `sink` processing the batches into results it made; `consume` hands the
+// results to the sink in input order.
 void RunSinkPipeline(TCaptureReader& reader, const TPipelineSettings& settings, TOutputSink& sink,
                      const TConsumeBatch& consume);

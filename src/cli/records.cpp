@@ -73,7 +73,8 @@ std::size_t FrameWidth(const TWidth& c) {
     return static_cast<std::size_t>(std::max(16, (frameBits + 3) / 4));
 }
 
-// The table of fields. A new field is one line here and one case in AppendAs.
+// The table of fields. A new field is one line here (and its TRecordField, in the same place)
+// and one block in AppendAs, in the same order.
 constexpr TRecordFieldInfo Fields[] = {
     {TRecordField::rfSource, "source", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 8; }, false},
     {TRecordField::rfInput, "input", TFieldPresence::fpAlways, FrameWidth, false},

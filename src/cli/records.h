@@ -68,8 +68,8 @@ struct TFieldWidthContext {
 
 // A field: its name (CSV column, JSON key, table title), when it is there, the width of its
 // table column before the title is counted (0: no column in the table), and whether the table
-// aligns it to the right. How each format writes its value is in the record writer, one case
-// per field.
+// aligns it to the right. How each format writes its value is in the record writer, one block
+// per field in this order.
 struct TRecordFieldInfo {
     TRecordField Id;
     std::string_view Name;

@@ -14,8 +14,10 @@
 #include <string_view>
 
 // What a sink made of one batch. The pipeline keeps one per slot and hands it back for the
-// next batch, so that a sink can reuse its buffers.
-class TBatchResult {
+// next batch, so that a sink can reuse its buffers. Results are written by different workers
+// at once, record after record: each takes whole cache lines of its own, so that two workers
+// never write the same line (false sharing halved the speed of two workers).
+class alignas(64) TBatchResult {
 public:
     virtual ~TBatchResult() = default;
     // Gives back the memory beyond `bytes` (after a batch of long lines, say), so that memory
