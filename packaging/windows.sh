@@ -323,7 +323,7 @@ run_end_to_end() {
 
     echo "  the default frame, versions and help:"
     printf 'C004C9BA71753000\n' >"$E2E/default-frame.txt"
-    WANT_OUT='{"source":"default-frame.txt:1","input":"C004C9BA71753000","outcome":"decoded","ack":13,"multiturn":0,"position":26440930,"count":26440930,"error":false,"warning":false,"crc_received":42,"crc_calculated":21,"crc_ok":true,"truncated":false}' \
+    WANT_OUT='{"source":"default-frame.txt:1","input":"C004C9BA71753000","outcome":"decoded","ack":13,"multiturn":0,"position":26440930,"count":26440930,"error":false,"warning":false,"crc_received":42,"crc_calculated":21,"crc_ok":true,"truncated":false,"cds":0}' \
         expect_same "default frame C004C9BA71753000: decoded, crc_ok true (JSON Lines)" 0 \
         --format jsonl default-frame.txt
     expect_same "default frame, CSV, exit status 0" 0 default-frame.txt
