@@ -44,7 +44,7 @@ def main():
     name = sys.argv[1]
     out = sys.stdout
     out.write("source,input,outcome,ack,multiturn,position,count,error,warning,"
-              "crc_received,crc_calculated,crc_ok,truncated\n")
+              "crc_received,crc_calculated,crc_ok,truncated,cds\n")
     with open(name, encoding="utf-8", errors="replace") as lines:
         for number, line in enumerate(lines, 1):
             stripped = line.strip()
@@ -53,13 +53,13 @@ def main():
             text = clean(line)
             frame = to_bits(text) if text else None
             if frame is None:
-                out.write(f"{name}:{number},{text},invalid,,,,,,,,,,\n")
+                out.write(f"{name}:{number},{text},invalid,,,,,,,,,,,\n")
                 continue
             value, length = frame
             bits = [(value >> (length - 1 - i)) & 1 for i in range(length)]
             pair = next((i for i in range(1, length - 1) if bits[i] == 0 and bits[i + 1] == 1), -1)
             if pair < 0:
-                out.write(f"{name}:{number},{text},no_start_bit,,,,,,,,,,\n")
+                out.write(f"{name}:{number},{text},no_start_bit,,,,,,,,,,,\n")
                 continue
             first = pair + 3
             field = bits[first:first + N + K + WIDTH]
@@ -69,12 +69,14 @@ def main():
             received = int("".join(map(str, field[N + K:])), 2)
             calculated = crc(data, N + K)
             ok = not truncated and calculated == received ^ ((1 << WIDTH) - 1)
+            # The CDS bit follows the start bit s(pair + 1); empty past the last bit.
+            cds = bits[pair + 2] if pair + 2 < length else ""
             position = data >> K
             error = (data >> 1) & 1 == 0
             warning = data & 1 == 0
             out.write(f"{name}:{number},{text},decoded,{pair + 1},0,{position},{position},"
                       f"{str(error).lower()},{str(warning).lower()},{received},{calculated},"
-                      f"{str(ok).lower()},{str(truncated).lower()}\n")
+                      f"{str(ok).lower()},{str(truncated).lower()},{cds}\n")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #ifndef CORVANE_DECODE_VERSION
 #define CORVANE_DECODE_VERSION "0.0.0"
@@ -31,21 +32,6 @@ const char* const Footer =
 struct TUsageError {
     std::string Message;
 };
-
-// Parses an option's number and checks its range; throws TUsageError naming the option.
-std::uint64_t OptionNumber(std::string_view option, const std::string& text, std::uint64_t lowest,
-                           std::uint64_t highest) {
-    std::uint64_t value = 0;
-    if (!ParseOptionNumber(text, value)) {
-        throw TUsageError{std::string(option) + ": \"" + text +
-                          "\" is not a number (decimal, or hexadecimal after 0x)"};
-    }
-    if (value < lowest || value > highest) {
-        throw TUsageError{std::string(option) + ": " + text + " is outside " +
-                          std::to_string(lowest) + " to " + std::to_string(highest)};
-    }
-    return value;
-}
 
 // A decimal number: optional sign, digits with an optional point, optional exponent.
 bool IsDecimalNumber(std::string_view text) {
@@ -104,17 +90,38 @@ bool ParseScaleNumber(std::string_view text, double& value) {
     return result.ec == std::errc() && result.ptr == number.data() + number.size();
 }
 
-TOutputFormat ParseFormatName(const std::string& name) {
-    if (name == "csv") {
-        return TOutputFormat::ofCsv;
-    }
-    if (name == "jsonl") {
-        return TOutputFormat::ofJsonl;
-    }
-    if (name == "table") {
-        return TOutputFormat::ofTable;
-    }
-    throw TUsageError{"--format: \"" + name + "\" is not one of csv, jsonl, table"};
+// An option's number: the project's rule (decimal, or hexadecimal after 0x; a leading zero
+// is decimal) checked with CLI::Range, the value handed on as decimal digits, since CLI11's
+// own integer conversion would read "010" as octal.
+CLI::Validator OptionNumber(std::uint64_t lowest, std::uint64_t highest) {
+    const CLI::Range range(lowest, highest);
+    return CLI::Validator(
+        [range, lowest, highest](std::string& text) -> std::string {
+            std::uint64_t value = 0;
+            if (!ParseOptionNumber(text, value)) {
+                return "\"" + text + "\" is not a number (decimal, or hexadecimal after 0x)";
+            }
+            const std::string given = text;
+            text = std::to_string(value);
+            if (!range(text).empty()) {
+                return given + " is outside " + std::to_string(lowest) + " to " + std::to_string(highest);
+            }
+            return {};
+        },
+        "", "NUMBER");
+}
+
+// `validator` (a CLI11 name check) with its failure said as "VALUE" is not one of NAMES.
+CLI::Validator OneOf(CLI::Validator validator, std::string names) {
+    return CLI::Validator(
+        [validator, names](std::string& text) -> std::string {
+            const std::string given = text;
+            if (!validator(text).empty()) {
+                return "\"" + given + "\" is not one of " + names;
+            }
+            return {};
+        },
+        "", "NAME");
 }
 
 // CLI11's layout with the usage line first, as help2man reads it, then the description.
@@ -182,23 +189,28 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
     // they are file names (a path from the drive's root), as on every other system.
     app.allow_windows_style_options(false);
 
-    std::string length, multiturn, statusBits, crc, crcStart, scale, input, column, frameBytes,
-        format, threads;
-    bool notInverted = false, gray = false, isSigned = false, summary = false, scan = false;
-    std::vector<std::string> files;
+    TProgramOptions o;
+    TFrameLayoutParams& l = o.Layout;
+    std::string scale;
+    bool notInverted = false, gray = false, isSigned = false;
+    bool summaryFlag = false, scanFlag = false, registersFlag = false;
+    // The core checks the layout's ranges and says what is wrong; these bounds only keep the
+    // numbers inside the parameters' types.
+    constexpr std::uint64_t intMax = std::numeric_limits<std::int32_t>::max();
 
     const std::string layout = "Layout (defaults: the window's layout)";
-    app.add_option("-n,--length", length, "Single-turn position bits, 1 to 64 (default 26)")
-        ->option_text("N")->group(layout);
-    app.add_option("--multiturn", multiturn, "Multi-turn bits, 0 to 32 (default 0)")
-        ->option_text("M")->group(layout);
-    app.add_option("--status-bits", statusBits, "Status bits: 0, 1 (nE) or 2 (nE, nW) (default 2)")
-        ->option_text("K")->group(layout);
-    app.add_option("--crc", crc, "CRC polynomial in BiSS notation with its top bit\n"
-                                 "(default 0x43: x^6 + x + 1)")
-        ->option_text("POLY")->group(layout);
-    app.add_option("--crc-start", crcStart, "CRC register start value (default 0)")
-        ->option_text("S")->group(layout);
+    app.add_option("-n,--length", l.PositionBits, "Single-turn position bits, 1 to 64 (default 26)")
+        ->transform(OptionNumber(0, intMax))->option_text("N")->group(layout);
+    app.add_option("--multiturn", l.MultiTurnBits, "Multi-turn bits, 0 to 32 (default 0)")
+        ->transform(OptionNumber(0, intMax))->option_text("M")->group(layout);
+    app.add_option("--status-bits", l.StatusBits, "Status bits: 0, 1 (nE) or 2 (nE, nW) (default 2)")
+        ->transform(OptionNumber(0, intMax))->option_text("K")->group(layout);
+    CLI::Option* crc = app.add_option("--crc", l.CrcPolynomial,
+                                      "CRC polynomial in BiSS notation with its top bit\n"
+                                      "(default 0x43: x^6 + x + 1)")
+        ->transform(OptionNumber(0, UINT32_MAX))->option_text("POLY")->group(layout);
+    app.add_option("--crc-start", l.CrcStart, "CRC register start value (default 0)")
+        ->transform(OptionNumber(0, UINT32_MAX))->option_text("S")->group(layout);
     app.add_flag("--crc-not-inverted", notInverted, "The CRC is sent as computed (default: inverted)")
         ->group(layout);
     app.add_flag("--gray", gray, "Multi-turn and single-turn bits are Gray-coded")->group(layout);
@@ -210,28 +222,52 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
                                      "360/67108864:deg (NUM, DEN: decimal numbers)")
         ->option_text("NUM/DEN[:UNIT]")->group("Scale");
 
-    app.add_option("--input", input, "auto, hex, csv, saleae-table, saleae-spi,\n"
-                                     "saleae-biss, sigrok or binary (default auto)")
+    std::map<std::string, std::string> inputNames{{std::string(AutoFormatName), std::string(AutoFormatName)}};
+    std::string inputList(AutoFormatName);
+    for (const TInputFormatInfo* info : InputFormats()) {
+        inputNames.emplace(info->Name, info->Name);
+        inputList += ", ";
+        inputList += info->Name;
+    }
+    app.add_option("--input", o.Reader.Format, "auto, hex, csv, saleae-table, saleae-spi,\n"
+                                               "saleae-biss, sigrok or binary (default auto)")
+        ->transform(OneOf(CLI::CheckedTransformer(inputNames), inputList))
         ->option_text("FORMAT")->group("Input");
-    app.add_option("--column", column, "The CSV column of the frame, or the data line of\n"
-                                       "an SPI export (default miso)")
+    app.add_option("--column", o.Reader.Column, "The CSV column of the frame, or the data line of\n"
+                                                "an SPI export (default miso)")
         ->option_text("NAME")->group("Input");
-    app.add_option("--frame-bytes", frameBytes, "Bytes per frame, 1 to 32, where the input marks\n"
-                                                "no frame boundary")
-        ->option_text("N")->group("Input");
+    app.add_option("--frame-bytes", o.Reader.FrameBytes, "Bytes per frame, 1 to 32, where the input marks\n"
+                                                         "no frame boundary")
+        ->transform(OptionNumber(1, 32))->option_text("N")->group("Input");
+    app.add_option("--clock", o.Reader.ClockChannel, "Signal captures: the clock (MA) channel, by name\n"
+                                                     "or 0-based number (default: by its usual names)")
+        ->option_text("NAME|N")->group("Input");
+    app.add_option("--data", o.Reader.DataChannel, "Signal captures: the data (SLO) channel, by name\n"
+                                                   "or 0-based number (default: by its usual names)")
+        ->option_text("NAME|N")->group("Input");
 
-    app.add_option("--format", format, "csv, jsonl or table (default: table on a terminal,\n"
-                                       "csv otherwise; table for --summary and --scan)")
+    const std::map<std::string, TOutputFormat> formatNames{
+        {"csv", TOutputFormat::ofCsv}, {"jsonl", TOutputFormat::ofJsonl}, {"table", TOutputFormat::ofTable}};
+    CLI::Option* format = app.add_option("--format", o.Format,
+                                         "csv, jsonl or table (default: table on a terminal,\n"
+                                         "csv otherwise; table for --summary and --scan)")
+        ->transform(OneOf(CLI::CheckedTransformer(formatNames), "csv, jsonl, table"))
         ->option_text("FORMAT")->group("Output");
-    app.add_flag("--summary", summary, "Print the summary instead of the records")->group("Output");
-    app.add_flag("--scan", scan, "Find the layouts under which the frames pass\n"
-                                 "(the CRC options only: --crc adds a polynomial)")
+    CLI::Option* summary = app.add_flag("--summary", summaryFlag, ("Print the summary instead of the records"))
         ->group("Output");
-    app.add_option("--threads", threads, "Decoding threads, 1 to 64 (default: the processors\n"
-                                         "for a file, 1 for a pipe or a terminal)")
-        ->option_text("N")->group("Output");
-    app.add_option("FILE", files, "Capture files, read one after another; - is standard\n"
-                                  "input")
+    CLI::Option* scan = app.add_flag("--scan", scanFlag, ("Find the layouts under which the frames pass\n"
+                                               "(the CRC options only: --crc adds a polynomial)"))
+        ->group("Output");
+    CLI::Option* registers = app.add_flag("--registers", registersFlag, ("Print the register accesses of the frames'\n"
+                                                         "control bits (CDM and CDS)"))
+        ->group("Output");
+    summary->excludes(scan);
+    registers->excludes(scan);
+    app.add_option("--threads", o.Threads, "Decoding threads, 1 to 64 (default: the processors\n"
+                                           "for a file, 1 for a pipe or a terminal)")
+        ->transform(OptionNumber(1, 64))->option_text("N")->group("Output");
+    app.add_option("FILE", o.Files, "Capture files, read one after another; - is standard\n"
+                                    "input")
         ->option_text("...");
 
     TParseResult result;
@@ -249,16 +285,15 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
         return result;
     } catch (const CLI::ParseError& e) {
         result.ExitStatus = 2;
-        result.Error = std::string(ProgramName) + ": " + e.what() + "\nRun " +
+        const std::string choose = dynamic_cast<const CLI::ExcludesError*>(&e) != nullptr ? ": choose one" : "";
+        result.Error = std::string(ProgramName) + ": " + e.what() + choose + "\nRun " +
                        std::string(ProgramName) + " --help for the options.\n";
         return result;
     }
 
     try {
-        if (summary && scan) {
-            throw TUsageError{"--summary and --scan: choose one"};
-        }
-        if (scan) {
+        const bool scanning = scan->count() > 0;
+        if (scanning) {
             for (const char* name : {"--length", "--multiturn", "--status-bits", "--crc-not-inverted",
                                      "--gray", "--signed", "--scale"}) {
                 if (app.count(name) > 0) {
@@ -268,32 +303,13 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
                 }
             }
         }
-        TProgramOptions o;
-        TFrameLayoutParams& l = o.Layout;
-        // The core checks the layout's ranges and says what is wrong; these bounds only keep
-        // the numbers inside the parameters' types.
-        constexpr std::uint64_t intMax = std::numeric_limits<std::int32_t>::max();
-        if (!length.empty()) {
-            l.PositionBits = static_cast<std::int32_t>(OptionNumber("--length", length, 0, intMax));
-        }
-        if (!multiturn.empty()) {
-            l.MultiTurnBits = static_cast<std::int32_t>(OptionNumber("--multiturn", multiturn, 0, intMax));
-        }
-        if (!statusBits.empty()) {
-            l.StatusBits = static_cast<std::int32_t>(OptionNumber("--status-bits", statusBits, 0, intMax));
-        }
-        if (!crc.empty()) {
-            l.CrcPolynomial = static_cast<std::uint32_t>(OptionNumber("--crc", crc, 0, UINT32_MAX));
-            o.CrcGiven = true;
-        }
-        if (!crcStart.empty()) {
-            l.CrcStart = static_cast<std::uint32_t>(OptionNumber("--crc-start", crcStart, 0, UINT32_MAX));
-        }
+        o.CrcGiven = crc->count() > 0;
+        o.FormatGiven = format->count() > 0;
         l.CrcInverted = !notInverted;
         l.Coding = gray ? TPositionCoding::pcGray : TPositionCoding::pcBinary;
         l.Signed = isSigned;
 
-        if (scan) {
+        if (scanning) {
             o.Mode = TRunMode::rmScan;
             // Only the CRC options matter: --crc adds a polynomial, --crc-start is the start
             // value; each must fit some polynomial the scan tries.
@@ -303,14 +319,17 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
                 throw TUsageError{problem};
             }
             if (l.CrcStart > 0xFFFF) {
-                throw TUsageError{"--crc-start: " + crcStart +
+                throw TUsageError{"--crc-start: " + app["--crc-start"]->as<std::string>() +
                                   " does not fit in any CRC the scan tries (16 bits at most)"};
             }
         } else if (const std::string problem = TFrameLayout::CheckParams(l); !problem.empty()) {
             throw TUsageError{problem};
         }
-        if (summary) {
+        if (summary->count() > 0) {
             o.Mode = TRunMode::rmSummary;
+        }
+        if (registers->count() > 0) {
+            throw TUsageError{"--registers: the register accesses are not available yet"};
         }
 
         if (!scale.empty()) {
@@ -325,30 +344,6 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
                                   " makes the scaled positions of this layout too large to write"};
             }
         }
-
-        if (!input.empty()) {
-            if (input != AutoFormatName && FindInputFormat(input) == nullptr) {
-                std::string known(AutoFormatName);
-                for (const TInputFormatInfo* info : InputFormats()) {
-                    known += ", ";
-                    known += info->Name;
-                }
-                throw TUsageError{"--input: \"" + input + "\" is not one of " + known};
-            }
-            o.Reader.Format = input;
-        }
-        o.Reader.Column = column;
-        if (!frameBytes.empty()) {
-            o.Reader.FrameBytes = static_cast<std::uint32_t>(OptionNumber("--frame-bytes", frameBytes, 1, 32));
-        }
-        if (!format.empty()) {
-            o.Format = ParseFormatName(format);
-            o.FormatGiven = true;
-        }
-        if (!threads.empty()) {
-            o.Threads = static_cast<unsigned>(OptionNumber("--threads", threads, 1, 64));
-        }
-        o.Files = files;
         options = std::move(o);
     } catch (const TUsageError& e) {
         result.ExitStatus = 2;

@@ -16,6 +16,7 @@ enum class TRunMode {
     rmRecords, // one record per frame
     rmSummary, // the summary of all frames
     rmScan,    // the layouts under which the frames pass
+    rmRegisters, // the register accesses of the frames' control bits
 };
 
 struct TProgramOptions {

@@ -43,9 +43,13 @@ private:
 };
 
 void RunOnCallingThread(TCaptureReader& reader, const TPipelineSettings& settings,
-                        const TProcessBatch& process, const TConsumeBatch& consume) {
+                        const TProcessBatch& process, const TConsumeBatch& consume,
+                        const TNewBatchResult& newResult) {
     TBatchReader batches(reader, settings);
     TBatchSlot slot;
+    if (newResult) {
+        slot.Result = newResult();
+    }
     std::exception_ptr error;
     for (std::uint64_t sequence = 0;; ++sequence) {
         const bool more = batches.ReadInto(slot, error);
@@ -67,11 +71,15 @@ void RunOnCallingThread(TCaptureReader& reader, const TPipelineSettings& setting
 class TThreadedPipeline {
 public:
     TThreadedPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
-                      const TProcessBatch& process, const TConsumeBatch& consume)
+                      const TProcessBatch& process, const TConsumeBatch& consume,
+                      const TNewBatchResult& newResult)
         : FBatches(reader, settings), FProcess(process), FConsume(consume) {
         const std::size_t count = PipelineSlotCount(settings.Threads);
         for (std::size_t i = 0; i < count; ++i) {
             FSlots.push_back(std::make_unique<TBatchSlot>());
+            if (newResult) {
+                FSlots.back()->Result = newResult();
+            }
             FFree.push_back(FSlots.back().get());
         }
         FDone.assign(count, nullptr);
@@ -262,14 +270,24 @@ void ReleaseLargeBuffers(TBatchSlot& slot) {
     if (slot.Batch.Text.capacity() > KeptSlotBytes) {
         std::string().swap(slot.Batch.Text);
     }
-    slot.Output.Release(KeptSlotBytes);
+    if (slot.Result) {
+        slot.Result->Release(KeptSlotBytes);
+    }
+}
+
+void RunSinkPipeline(TCaptureReader& reader, const TPipelineSettings& settings, TOutputSink& sink,
+                     const TConsumeBatch& consume) {
+    RunPipeline(
+        reader, settings, [&sink](TBatchSlot& slot) { sink.Process(slot.Batch, *slot.Result); },
+        consume, [&sink] { return sink.NewResult(); });
 }
 
 void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
-                 const TProcessBatch& process, const TConsumeBatch& consume) {
+                 const TProcessBatch& process, const TConsumeBatch& consume,
+                 const TNewBatchResult& newResult) {
     if (settings.Threads <= 1) {
-        RunOnCallingThread(reader, settings, process, consume);
+        RunOnCallingThread(reader, settings, process, consume, newResult);
         return;
     }
-    TThreadedPipeline(reader, settings, process, consume).Run();
+    TThreadedPipeline(reader, settings, process, consume, newResult).Run();
 }

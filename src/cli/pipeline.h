@@ -1,23 +1,22 @@
 // The ordered batch pipeline: one thread reads batches of frames, worker threads decode and
 // format them in any order, and the calling thread takes the results in input order. A fixed
-// number of batches is in flight, so memory stays bounded whatever the input's size.
+// number of batches is in flight, so memory stays bounded whatever the input's size. What is
+// made of a batch is opaque here (an output sink's TBatchResult).
 #pragma once
 
 #include "capture.h"
-#include "summary.h"
-#include "textout.h"
+#include "sink.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // A batch of frames and what was made of it.
 struct TBatchSlot {
     TCaptureBatch Batch;
-    TOutBuffer Output;                        // the records, or nothing
-    TSummary Summary;                         // the batch's frames counted
-    std::vector<std::uint64_t> ScanCounters;  // --scan only
-    std::uint64_t Sequence = 0;               // 0 for the first batch of the input
+    std::unique_ptr<TBatchResult> Result; // made by the process function, kept for the next batch
+    std::uint64_t Sequence = 0;           // 0 for the first batch of the input
 };
 
 struct TPipelineSettings {
@@ -58,5 +57,14 @@ std::size_t PipelineSlotCount(unsigned threads);
 // stops the reading; the batches before the failed one are still processed and consumed, with
 // any number of threads, then the exception is rethrown. An exception of `consume` stops
 // everything and is rethrown once every thread has ended.
+// Makes the result each slot keeps (on the calling thread, before anything is read).
+using TNewBatchResult = std::function<std::unique_ptr<TBatchResult>()>;
+
 void RunPipeline(TCaptureReader& reader, const TPipelineSettings& settings,
-                 const TProcessBatch& process, const TConsumeBatch& consume);
+                 const TProcessBatch& process, const TConsumeBatch& consume,
+                 const TNewBatchResult& newResult = nullptr);
+
+// RunPipeline with `sink` processing the batches into results it made; `consume` hands the
+// results to the sink in input order.
+void RunSinkPipeline(TCaptureReader& reader, const TPipelineSettings& settings, TOutputSink& sink,
+                     const TConsumeBatch& consume);

@@ -1,12 +1,15 @@
 #include "program.h"
 
-#include "batchwork.h"
 #include "options.h"
 #include "pipeline.h"
 #include "platform.h"
 #include "progress.h"
+#include "records.h"
+#include "scan.h"
+#include "summary.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -54,6 +57,127 @@ void WriteMessage(std::string_view message) {
     WriteStandardError(std::string(Program) + std::string(message) + "\n");
 }
 
+// Standard output and standard error for the sinks.
+class TStandardSinkOutput final : public TSinkOutput {
+public:
+    void Write(std::string_view text) override { WriteOutput(text); }
+    void Message(std::string_view text) override { WriteMessage(text); }
+};
+
+// What a run will do, decided before any input is read.
+struct TRunPlan {
+    std::vector<std::string> Names; // the inputs; "-" for standard input
+    TOutputFormat Format = TOutputFormat::ofCsv;
+    std::unique_ptr<TOutputSink> Sink;
+    bool ProgressShown = false;
+};
+
+// Plans the run: the inputs (every one must open before anything is read, so that a mistyped
+// name stops the run at once instead of after the files before it), the output format and
+// the sink. Returns 0, or the exit status of a run that must not start.
+int PlanRun(const TProgramOptions& options, TRunPlan& plan) {
+    plan.Names = options.Files;
+    if (plan.Names.empty()) {
+        plan.Names.push_back("-");
+    }
+    for (const std::string& name : plan.Names) {
+        std::string error;
+        std::uint64_t size = 0;
+        if (!TInputFile::Check(name, size, error)) {
+            WriteMessage(name + ": cannot open: " + error);
+            return 2;
+        }
+    }
+    plan.Format = options.Format;
+    if (!options.FormatGiven) {
+        const bool table = options.Mode != TRunMode::rmRecords || IsTerminal(TStandardStream::ssOutput);
+        plan.Format = table ? TOutputFormat::ofTable : TOutputFormat::ofCsv;
+    }
+    switch (options.Mode) {
+    case TRunMode::rmRecords:
+        plan.Sink = std::make_unique<TRecordSink>(
+            plan.Format, options.Layout, options.Scale,
+            plan.Format == TOutputFormat::ofTable ? SourceWidth(plan.Names) : 0);
+        break;
+    case TRunMode::rmSummary:
+        plan.Sink = std::make_unique<TSummarySink>(plan.Format, options.Layout, options.Scale);
+        break;
+    case TRunMode::rmScan:
+        plan.Sink = std::make_unique<TScanSink>(
+            plan.Format, options.CrcGiven ? options.Layout.CrcPolynomial : 0, options.Layout.CrcStart);
+        break;
+    case TRunMode::rmRegisters:
+        // The options refuse it until its sink exists; a run never gets here.
+        WriteMessage("--registers: not available yet");
+        return 2;
+    }
+    // Records on a terminal would be torn by a progress line on the same screen.
+    plan.ProgressShown = IsTerminal(TStandardStream::ssError) &&
+                         (options.Mode != TRunMode::rmRecords || !IsTerminal(TStandardStream::ssOutput));
+    return 0;
+}
+
+// Reads one input through the pipeline into the sink. Returns 0, or 2 after saying why the
+// input could not be read. `frames` counts the frames read (cut bursts left out).
+int RunInput(const TProgramOptions& options, TRunPlan& plan, std::size_t index,
+             TProgress& progress, TSinkOutput& out, std::uint64_t& frames) {
+    const std::string& name = plan.Names[index];
+    std::string error;
+    const auto file = TInputFile::Open(name, error);
+    if (!file) {
+        progress.Clear();
+        WriteMessage(name + ": cannot open: " + error);
+        return 2;
+    }
+    TPipelineSettings settings;
+    settings.Threads = options.Threads != 0 ? options.Threads
+                       : file->IsRegular() ? CountProcessors()
+                                           : 1;
+    settings.BatchFrames = BatchFramesFor(*file);
+    try {
+        // Frames typed at a terminal are hexadecimal text: recognising the format would wait
+        // for many lines before the first record.
+        TReaderOptions readerOptions = options.Reader;
+        readerOptions.Path = name;
+        if (readerOptions.Format == AutoFormatName && file->IsTerminal()) {
+            readerOptions.Format = "hex";
+        }
+        const auto reader = OpenCaptureReader(*file, readerOptions);
+        const TSinkInput input{name, reader.get(), index};
+        TOutputSink& sink = *plan.Sink;
+        sink.BeginInput(input, out);
+        RunSinkPipeline(*reader, settings, sink, [&](TBatchSlot& slot) {
+            sink.Consume(slot.Batch, *slot.Result, slot.Sequence, input, out);
+            const TCaptureBatch& batch = slot.Batch;
+            std::uint64_t cut = 0;
+            if (!batch.Timing.empty()) {
+                for (const TCaptureFrame& frame : batch.Frames) {
+                    cut += frame.Kind == TCaptureKind::ckCut ? 1 : 0;
+                }
+            }
+            frames += batch.Frames.size() - cut;
+            progress.Update(name, frames, batch.BytesConsumed, file->Size());
+        });
+        sink.EndInput(input, out);
+    } catch (const TInputError& e) {
+        progress.Clear();
+        const std::string where = e.Line() > 0 ? name + ":" + std::to_string(e.Line()) : name;
+        WriteMessage(where + ": " + e.what());
+        return 2;
+    }
+    return 0;
+}
+
+// After the last input: what the sink writes at the end, and the exit status.
+int FinishRun(TRunPlan& plan, std::uint64_t frames, TSinkOutput& out) {
+    const int status = plan.Sink->Finish(frames, out);
+    if (frames == 0) {
+        WriteMessage("no frames in the input");
+        return 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int RunProgram(const std::vector<std::string>& args) {
@@ -68,129 +192,25 @@ int RunProgram(const std::vector<std::string>& args) {
         WriteStandardError(parsed.Error);
         return parsed.ExitStatus;
     }
-
-    std::vector<std::string> names = options.Files;
-    if (names.empty()) {
-        names.push_back("-");
+    TRunPlan plan;
+    if (const int status = PlanRun(options, plan); status != 0) {
+        return status;
     }
-    // Every file must open before anything is read, so that a mistyped name stops the run at
-    // once instead of after the files before it.
-    for (const std::string& name : names) {
-        std::string error;
-        std::uint64_t size = 0;
-        if (!TInputFile::Check(name, size, error)) {
-            WriteMessage(name + ": cannot open: " + error);
-            return 2;
-        }
-    }
-
-    TOutputFormat format = options.Format;
-    if (!options.FormatGiven) {
-        const bool table = options.Mode != TRunMode::rmRecords || IsTerminal(TStandardStream::ssOutput);
-        format = table ? TOutputFormat::ofTable : TOutputFormat::ofCsv;
-    }
-
-    std::optional<TFrameLayout> layout;
-    std::optional<TRecordFormatter> formatter;
-    std::optional<TScanner> scanner;
-    if (options.Mode == TRunMode::rmScan) {
-        scanner.emplace(options.CrcGiven ? options.Layout.CrcPolynomial : 0, options.Layout.CrcStart);
-    } else {
-        layout.emplace(options.Layout);
-        formatter.emplace(format, options.Layout, options.Scale);
-        if (format == TOutputFormat::ofTable) {
-            formatter->SetSourceWidth(SourceWidth(names));
-        }
-    }
-    const TBatchWork work(options.Mode, layout ? &*layout : nullptr,
-                          formatter ? &*formatter : nullptr, scanner ? &*scanner : nullptr);
-
-    // Records on a terminal would be torn by a progress line on the same screen.
-    const bool progressShown = IsTerminal(TStandardStream::ssError) &&
-                               (options.Mode != TRunMode::rmRecords ||
-                                !IsTerminal(TStandardStream::ssOutput));
-    TProgress progress(progressShown);
-    TRunTotals totals;
+    TProgress progress(plan.ProgressShown);
+    TStandardSinkOutput out;
     try {
-        // The header goes out once the first input was recognised, so that an input that
-        // cannot be read leaves standard output empty.
-        bool headerWritten = options.Mode != TRunMode::rmRecords;
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            const std::string& name = names[i];
-            std::string error;
-            const auto file = TInputFile::Open(name, error);
-            if (!file) {
-                progress.Clear();
-                WriteMessage(name + ": cannot open: " + error);
-                return 2;
-            }
-            if (formatter) {
-                formatter->SetSourceName(name);
-            }
-            TPipelineSettings settings;
-            settings.Threads = options.Threads != 0 ? options.Threads
-                               : file->IsRegular() ? CountProcessors()
-                                                   : 1;
-            settings.BatchFrames = BatchFramesFor(*file);
-            const bool newInput = i > 0;
-            try {
-                // Frames typed at a terminal are hexadecimal text: recognising the format
-                // would wait for many lines before the first record.
-                TReaderOptions readerOptions = options.Reader;
-                readerOptions.Path = name;
-                if (readerOptions.Format == "auto" && file->IsTerminal()) {
-                    readerOptions.Format = "hex";
-                }
-                const auto reader = OpenCaptureReader(*file, readerOptions);
-                if (!headerWritten) {
-                    WriteOutput(formatter->Header());
-                    headerWritten = true;
-                }
-                RunPipeline(
-                    *reader, settings, [&work](TBatchSlot& slot) { work.Process(slot); },
-                    [&](TBatchSlot& slot) {
-                        WriteOutput(slot.Output.View());
-                        totals.Add(slot, newInput && slot.Sequence == 0);
-                        progress.Update(name, totals.Summary.Frames, slot.Batch.BytesConsumed,
-                                        file->Size());
-                    });
-            } catch (const TInputError& e) {
-                progress.Clear();
-                const std::string where = e.Line() > 0 ? name + ":" + std::to_string(e.Line()) : name;
-                WriteMessage(where + ": " + e.what());
-                return 2;
+        std::uint64_t frames = 0;
+        for (std::size_t i = 0; i < plan.Names.size(); ++i) {
+            if (const int status = RunInput(options, plan, i, progress, out, frames); status != 0) {
+                return status;
             }
         }
         progress.Clear();
-
-        const TSummary& summary = totals.Summary;
-        if (options.Mode == TRunMode::rmSummary) {
-            WriteOutput(FormatSummary(summary, format, options.Layout, options.Scale));
-        }
-        if (options.Mode == TRunMode::rmScan) {
-            totals.ScanCounters.resize(scanner->CounterCount());
-            const std::vector<TScanCandidate> candidates = scanner->Candidates(totals.ScanCounters);
-            WriteOutput(FormatScan(candidates, summary.Frames, format));
-            if (summary.Frames > 0 && summary.Frames < 4) {
-                WriteMessage("warning: only " + std::to_string(summary.Frames) +
-                             (summary.Frames == 1 ? " frame" : " frames") +
-                             ": few frames fit several layouts (one frame of the window's layout "
-                             "passes at 17, 26 and 41 bits); give at least 4");
-            }
-            if (summary.Frames == 0) {
-                WriteMessage("no frames in the input");
-                return 1;
-            }
-            return !candidates.empty() && candidates.front().Passed == summary.Frames ? 0 : 1;
-        }
-        if (summary.Frames == 0) {
-            WriteMessage("no frames in the input");
-            return 1;
-        }
-        return summary.AllGood() ? 0 : 1;
+        return FinishRun(plan, frames, out);
     } catch (const TOutputError& e) {
         progress.Clear();
         WriteMessage(std::string("cannot write the output: ") + e.what());
         return 2;
     }
 }
+

@@ -1,9 +1,12 @@
 #include "records.h"
 
+#include "scalednumber.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -36,8 +39,8 @@ std::size_t FieldDigits(std::int32_t bits, bool isSigned) {
 // Is the input written as it is: hexadecimal text that parsed as a frame is letters and
 // digits only, so no format needs to quote or escape it.
 bool InputIsPlain(const TCaptureFrame& frame, const TDecodedRecord& record) {
-    return frame.Kind == TCaptureKind::ckHex &&
-           record.Fields.Outcome != TDecodeOutcome::doInvalidInput;
+    return (frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits) &&
+           record.Fields.Outcome != TDecodeOutcome::doInvalidInput && !record.Cut;
 }
 
 // Input that needs no quoting or escaping; the window's 16 digits with a copy of fixed size.
@@ -60,7 +63,73 @@ char* PadTo(char* p, std::size_t written, std::size_t width) {
     return p;
 }
 
+using TWidth = TFieldWidthContext;
+
+std::size_t FrameWidth(const TWidth& c) {
+    // Frames as wide as the layout needs with the shortest ACK, and never narrower than the
+    // window's 16 digits.
+    const TFrameLayoutParams& l = c.Layout;
+    const std::int32_t frameBits = 2 + 2 + l.MultiTurnBits + l.PositionBits + l.StatusBits + c.CrcBits;
+    return static_cast<std::size_t>(std::max(16, (frameBits + 3) / 4));
+}
+
+// The table of fields. A new field is one line here (and its TRecordField, in the same place)
+// and one block in AppendAs, in the same order.
+constexpr TRecordFieldInfo Fields[] = {
+    {TRecordField::rfSource, "source", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 8; }, false},
+    {TRecordField::rfInput, "input", TFieldPresence::fpAlways, FrameWidth, false},
+    {TRecordField::rfOutcome, "outcome", TFieldPresence::fpAlways, [](const TWidth&) { return OutcomeName(TDecodeOutcome::doNoStartBit).size(); }, false},
+    {TRecordField::rfAck, "ack", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, true},
+    {TRecordField::rfMultiTurn, "multiturn", TFieldPresence::fpAlways, [](const TWidth& c) { return c.Layout.MultiTurnBits > 0 ? FieldDigits(c.Layout.MultiTurnBits, c.Layout.Signed) : 0; }, true},
+    {TRecordField::rfPosition, "position", TFieldPresence::fpAlways, [](const TWidth& c) { return FieldDigits(c.Layout.PositionBits, c.Layout.Signed && c.Layout.MultiTurnBits == 0); }, true},
+    {TRecordField::rfCount, "count", TFieldPresence::fpAlways, [](const TWidth& c) { return FieldDigits(c.Layout.MultiTurnBits + c.Layout.PositionBits, c.Layout.Signed); }, true},
+    {TRecordField::rfError, "error", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
+    {TRecordField::rfWarning, "warning", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
+    {TRecordField::rfCrcReceived, "crc_received", TFieldPresence::fpAlways, [](const TWidth& c) { return static_cast<std::size_t>(2 + c.CrcDigits); }, true},
+    {TRecordField::rfCrcCalculated, "crc_calculated", TFieldPresence::fpAlways, [](const TWidth& c) { return static_cast<std::size_t>(2 + c.CrcDigits); }, true},
+    {TRecordField::rfCrcOk, "crc_ok", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
+    {TRecordField::rfTruncated, "truncated", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
+    {TRecordField::rfCds, "cds", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 1; }, true},
+    {TRecordField::rfTime, "time", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    {TRecordField::rfCdm, "cdm", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 1; }, true},
+    {TRecordField::rfClockHz, "clock_hz", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 10; }, true},
+    {TRecordField::rfLineDelay, "line_delay_s", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    {TRecordField::rfScaled, "scaled", TFieldPresence::fpScale, [](const TWidth&) -> std::size_t { return 12; }, true},
+    {TRecordField::rfUnit, "unit", TFieldPresence::fpScale, [](const TWidth& c) { return std::max<std::size_t>(c.UnitWidth, 1); }, false},
+};
+
+// The table lists every field once, in the order of the records (that of TRecordField), which
+// is the order the record writer goes through them.
+constexpr bool InRecordOrder() {
+    if (std::size(Fields) != RecordFieldCount) {
+        return false;
+    }
+    for (std::size_t i = 0; i < std::size(Fields); ++i) {
+        if (static_cast<std::size_t>(Fields[i].Id) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(InRecordOrder());
+
 } // namespace
+
+std::span<const TRecordFieldInfo> RecordFields() { return Fields; }
+
+char* WriteWindowScaled(char* p, double value) {
+    // The window's text with ',' between groups of thousands; the decimal point is '.', so
+    // every ',' is a group separator and is left out.
+    char16_t text[MaxScaledNumberLength];
+    const std::size_t size = WriteScaledNumber(value, TRegionalSeparators{u'.', u','}, text);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (text[i] != u',') {
+            *p++ = static_cast<char>(text[i]);
+        }
+    }
+    return p;
+}
+
 
 std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& frame) {
     const std::size_t size = batch.Text.size();
@@ -70,16 +139,53 @@ std::string_view FrameInput(const TCaptureBatch& batch, const TCaptureFrame& fra
     return std::string_view(batch.Text.data() + frame.InputOffset, frame.InputSize);
 }
 
+namespace {
+
+// The record of frame bits decoded, with the CDS bit when the frame holds it.
+[[gnu::always_inline]] inline TDecodedRecord DecodeBits(const TFrameLayout& layout, const TFrameBits& bits) {
+    TDecodedRecord record{DecodeFrameBits(layout, bits), true};
+    if (record.Fields.Outcome == TDecodeOutcome::doDecoded) {
+        const std::int32_t cds = record.Fields.AckLength + 1;
+        if (cds < bits.Length) {
+            record.Cds = bits.Bit(cds) ? 1 : 0;
+        }
+    }
+    return record;
+}
+
+// A signal capture's frame: the bits as received, however many digits hold them. Kept out of
+// DecodeCaptureFrame, so that the path of hexadecimal lines stays small enough to inline.
+[[gnu::noinline]] TDecodedRecord DecodeReceivedBits(const TFrameLayout& layout, const TCaptureFrame& frame,
+                                                    std::string_view input) {
+    TFrameBits bits;
+    if (ParseFrameBitsHex(input, frame.BitCount, bits)) {
+        return DecodeBits(layout, bits);
+    }
+    TDecodedRecord invalid;
+    invalid.Fields.Outcome = TDecodeOutcome::doInvalidInput;
+    return invalid;
+}
+
+} // namespace
+
 TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFrame& frame,
                                   std::string_view input) {
-    // Each return builds the record in place, without copying the fields once more.
-    if (frame.Kind == TCaptureKind::ckHex) {
-        TFrameBits bits;
+    TFrameBits bits;
+    switch (frame.Kind) {
+    case TCaptureKind::ckHex:
         if (ParseFrameHex(input, bits)) {
-            return TDecodedRecord{DecodeFrameBits(layout, bits), true};
+            return DecodeBits(layout, bits);
         }
-    } else if (frame.Kind == TCaptureKind::ckBissFields) {
-        return TDecodedRecord{DecodeFrameData(layout, frame.Data), false};
+        break;
+    case TCaptureKind::ckBits: return DecodeReceivedBits(layout, frame, input);
+    case TCaptureKind::ckBissFields: return TDecodedRecord{DecodeFrameData(layout, frame.Data), false};
+    case TCaptureKind::ckCut: {
+        TDecodedRecord cut;
+        cut.Fields.Outcome = TDecodeOutcome::doInvalidInput;
+        cut.Cut = true;
+        return cut;
+    }
+    case TCaptureKind::ckInvalid: break;
     }
     TFrameFields invalid;
     invalid.Outcome = TDecodeOutcome::doInvalidInput;
@@ -91,7 +197,7 @@ double CountAsDouble(const TFrameLayoutParams& layout, std::uint64_t count) {
 }
 
 TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParams& layout,
-                                   const TScale& scale)
+                                   const TScale& scale, bool signal)
     : FFormat(format), FLayout(layout), FScale(scale) {
     const std::uint32_t poly = layout.CrcPolynomial;
     int width = 0;
@@ -105,52 +211,59 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
     case TOutputFormat::ofJsonl: FUnitText = JsonEscaped(scale.Unit); break;
     case TOutputFormat::ofTable: FUnitText = TableText(scale.Unit); break;
     }
+    FUnitWidth = TableTextWidth(scale.Unit);
+    // Two's complement: the multi-turn count, or the position without multi-turn bits.
+    FSignedMultiTurn = layout.Signed && layout.MultiTurnBits > 0;
+    FSignedPosition = layout.Signed && layout.MultiTurnBits == 0;
 
-    if (format == TOutputFormat::ofTable) {
-        const std::int32_t m = layout.MultiTurnBits;
-        const std::int32_t n = layout.PositionBits;
-        auto add = [this](std::string title, std::size_t width, bool right) {
-            width = std::max(width, title.size());
-            FColumns.push_back({std::move(title), width, right});
-        };
-        // Frames as wide as the layout needs with the shortest ACK, and never narrower than the
-        // window's 16 digits.
-        const std::int32_t frameBits = 2 + 2 + m + n + layout.StatusBits + width;
-        add("source", 8, false);
-        add("input", static_cast<std::size_t>(std::max(16, (frameBits + 3) / 4)), false);
-        add("outcome", OutcomeName(TDecodeOutcome::doNoStartBit).size(), false);
-        add("ack", 3, true);
-        if (m > 0) {
-            add("multiturn", FieldDigits(m, layout.Signed), true);
+    const TFieldWidthContext context{layout, width, FCrcDigits, FUnitWidth};
+    for (const TRecordFieldInfo& info : Fields) {
+        if ((info.Presence == TFieldPresence::fpSignal && !signal) ||
+            (info.Presence == TFieldPresence::fpScale && !scale.Enabled)) {
+            continue;
         }
-        add("position", FieldDigits(n, layout.Signed && m == 0), true);
-        add("count", FieldDigits(m + n, layout.Signed), true);
-        add("error", 3, false);
-        add("warning", 3, false);
-        add("crc_received", static_cast<std::size_t>(2 + FCrcDigits), true);
-        add("crc_calculated", static_cast<std::size_t>(2 + FCrcDigits), true);
-        add("crc_ok", 3, false);
-        add("truncated", 3, false);
-        if (scale.Enabled) {
-            add("scaled", 12, true);
-            add("unit", TableTextWidth(scale.Unit), false);
+        TActiveField field;
+        field.Id = info.Id;
+        field.Name = info.Name;
+        field.Right = info.Right;
+        std::string prefix;
+        if (format == TOutputFormat::ofTable) {
+            const std::size_t cell = info.TableWidth(context);
+            if (cell == 0) {
+                continue; // no column in the table (multiturn without multi-turn bits)
+            }
+            field.Width = std::max(cell, info.Name.size());
+        } else if (info.Id == TRecordField::rfSource) {
+            // The source's start is the name (SetSourceName), written on its own.
+        } else if (format == TOutputFormat::ofCsv) {
+            prefix = ",";
+        } else if (info.Id == TRecordField::rfInput) {
+            prefix = ",\"input\":\"";
+        } else {
+            prefix = ",\"" + std::string(info.Name) + "\":";
         }
+        std::memcpy(field.Prefix.data(), prefix.data(), prefix.size());
+        field.PrefixSize = static_cast<std::uint8_t>(prefix.size());
+        FSlots[static_cast<std::size_t>(info.Id)] = static_cast<std::int8_t>(FFields.size());
+        FFields.push_back(field);
     }
-    // Everything but the input: the numbers, the names and flags, the unit, the separators.
-    FFixedBytes = 32 * MaxNumberChars + FUnitText.size() + 2 * TShortText::Room + 256;
-    for (const TColumn& column : FColumns) {
-        FFixedBytes += column.Width + 2;
+    // Everything but the input: the numbers, the names and flags, the unit, the separators,
+    // the prefixes and the fixed-size copies that run past what they leave.
+    FFixedBytes = 32 * MaxNumberChars + FUnitText.size() + 2 * TShortText::Room + 256 +
+                  FFields.size() * (TActiveField::Room + MaxScaledNumberLength);
+    for (const TActiveField& field : FFields) {
+        FFixedBytes += field.Width + 2;
     }
     SetSourceName("-");
 }
 
 void TRecordFormatter::SetSourceWidth(std::size_t width) {
-    if (!FColumns.empty()) {
-        FColumns[0].Width = std::max(width, FColumns[0].Title.size());
+    if (FFormat == TOutputFormat::ofTable && !FFields.empty()) {
+        FFields[0].Width = std::max(width, FFields[0].Name.size());
     }
 }
 
-void TRecordFormatter::SetSourceName(std::string_view name) {
+void TRecordFormatter::SetSourceName(std::string_view name, char separator) {
     std::string prefix;
     std::string suffix;
     switch (FFormat) {
@@ -167,44 +280,39 @@ void TRecordFormatter::SetSourceName(std::string_view name) {
     case TOutputFormat::ofJsonl:
         prefix = "{\"source\":\"";
         prefix += JsonEscaped(name);
-        suffix = "\",\"input\":\"";
+        suffix.assign(1, '"');
         break;
     case TOutputFormat::ofTable:
         prefix = TableText(name);
         break;
     }
-    prefix += ':';
+    prefix += separator;
     FSourcePrefix.Assign(prefix);
     FSourceSuffix.Assign(suffix);
     FSourcePrefixWidth = TableTextWidth(prefix);
 }
 
 std::string TRecordFormatter::Header() const {
-    static constexpr std::string_view Names[] = {
-        "source",  "input",        "outcome",        "ack",    "multiturn",
-        "position", "count",       "error",          "warning", "crc_received",
-        "crc_calculated", "crc_ok", "truncated"};
     std::string header;
     switch (FFormat) {
     case TOutputFormat::ofJsonl: break;
     case TOutputFormat::ofCsv:
-        for (const std::string_view name : Names) {
-            header += name;
+        for (const TActiveField& field : FFields) {
+            header += field.Name;
             header += ',';
         }
-        header.pop_back();
-        header += FScale.Enabled ? ",scaled,unit\n" : "\n";
+        header.back() = '\n';
         break;
     case TOutputFormat::ofTable:
-        for (std::size_t i = 0; i < FColumns.size(); ++i) {
-            const TColumn& column = FColumns[i];
-            const bool last = i + 1 == FColumns.size();
+        for (std::size_t i = 0; i < FFields.size(); ++i) {
+            const TActiveField& column = FFields[i];
+            const bool last = i + 1 == FFields.size();
             if (column.Right) {
-                header.append(column.Width - column.Title.size(), ' ');
+                header.append(column.Width - column.Name.size(), ' ');
             }
-            header += column.Title;
+            header += column.Name;
             if (!column.Right && !last) {
-                header.append(column.Width - column.Title.size(), ' ');
+                header.append(column.Width - column.Name.size(), ' ');
             }
             header += last ? "\n" : "  ";
         }
@@ -213,42 +321,10 @@ std::string TRecordFormatter::Header() const {
     return header;
 }
 
-char* TRecordFormatter::WriteMultiTurn(char* p, std::uint64_t value) const {
-    return FLayout.Signed && FLayout.MultiTurnBits > 0 ? WriteSigned(p, AsSigned(value))
-                                                       : WriteUnsigned(p, value);
-}
-
-char* TRecordFormatter::WritePosition(char* p, std::uint64_t value) const {
-    return FLayout.Signed && FLayout.MultiTurnBits == 0 ? WriteSigned(p, AsSigned(value))
-                                                        : WriteUnsigned(p, value);
-}
-
-char* TRecordFormatter::WriteCount(char* p, std::uint64_t value) const {
-    return FLayout.Signed ? WriteSigned(p, AsSigned(value)) : WriteUnsigned(p, value);
-}
-
-template <std::size_t N>
-char* TRecordFormatter::WritePositionAndCount(char* p, const TFrameFields& f,
-                                              const char (&between)[N]) const {
-    char* position = p;
-    p = WritePosition(p, f.Position);
-    const std::size_t size = static_cast<std::size_t>(p - position);
-    std::memcpy(p, between, N - 1);
-    p += N - 1;
-    if (FLayout.MultiTurnBits != 0) {
-        return WriteCount(p, f.Count);
-    }
-    // Without multi-turn bits the count is the position, signed or not alike: copy its text,
-    // through a fixed-size copy of the longest number (the buffer has room to spare).
-    char text[MaxNumberChars];
-    std::memcpy(text, position, MaxNumberChars);
-    std::memcpy(p, text, MaxNumberChars);
-    return p + size;
-}
-
 char* TRecordFormatter::WriteScaled(char* p, std::uint64_t count) const {
     const double scaled = CountAsDouble(FLayout, count) * FScale.Factor;
-    return FFormat == TOutputFormat::ofTable ? WriteFixedDouble(p, scaled, 4)
+    // The table shows what the window shows; CSV and JSON keep the number exact.
+    return FFormat == TOutputFormat::ofTable ? WriteWindowScaled(p, scaled)
                                              : WriteShortestDouble(p, scaled);
 }
 
@@ -276,194 +352,335 @@ void TRecordFormatter::AppendRecord(TOutBuffer& out, const TCaptureFrame& frame,
                                     std::string_view input, const TDecodedRecord& record,
                                     TLineText* lines) const {
     switch (FFormat) {
-    case TOutputFormat::ofCsv: AppendCsv(out, frame, input, record, lines); break;
-    case TOutputFormat::ofJsonl: AppendJson(out, frame, input, record, lines); break;
-    case TOutputFormat::ofTable: AppendTable(out, frame, input, record, lines); break;
+    case TOutputFormat::ofCsv: AppendAs<TOutputFormat::ofCsv>(out, frame, input, record, lines); break;
+    case TOutputFormat::ofJsonl: AppendAs<TOutputFormat::ofJsonl>(out, frame, input, record, lines); break;
+    case TOutputFormat::ofTable: AppendAs<TOutputFormat::ofTable>(out, frame, input, record, lines); break;
     }
 }
 
-void TRecordFormatter::AppendCsv(TOutBuffer& out, const TCaptureFrame& frame,
-                                 std::string_view input, const TDecodedRecord& record,
-                                 TLineText* lines) const {
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(input.size()));
-    p = FSourcePrefix.Write(p);
-    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
-    p = FSourceSuffix.Write(p);
-    *p++ = ',';
-    p = InputIsPlain(frame, record) ? WritePlainInput(p, input) : WriteCsvField(p, input);
+// One loop over the fields for every format, a case per field: the format is a template
+// argument, so each format's loop keeps only its own branches, and the switch on the field,
+// taken in the same order for every record, costs next to nothing.
+template <TOutputFormat Format>
+void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
+                                std::string_view input, const TDecodedRecord& record,
+                                TLineText* lines) const {
+    constexpr bool csv = Format == TOutputFormat::ofCsv;
+    constexpr bool json = Format == TOutputFormat::ofJsonl;
+    constexpr bool table = Format == TOutputFormat::ofTable;
+    const bool longInput = table && input.size() > MaxTableInput;
+    const std::string_view shown = longInput ? input.substr(0, MaxTableInput - 4) : input;
+    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(shown.size()));
     const TFrameFields& f = record.Fields;
-    if (f.Outcome != TDecodeOutcome::doDecoded) {
-        p = WriteText(p, f.Outcome == TDecodeOutcome::doNoStartBit ? ",no_start_bit,,,,,,,,,,"
-                                                                   : ",invalid,,,,,,,,,,");
-        if (FScale.Enabled) {
-            p = WriteText(p, ",,");
+    const bool decoded = f.Outcome == TDecodeOutcome::doDecoded && !record.Cut;
+    const TFrameTiming* timing = record.Timing;
+    // cdm, clock and line delay belong to frames whose bits were received.
+    const bool received = timing != nullptr && frame.Kind == TCaptureKind::ckBits;
+    // The position's text, which is also the count's when there are no multi-turn bits.
+    char position[MaxNumberChars];
+    std::size_t positionSize = 0;
+    // Table: the end of the last cell with a value; the row ends there, without blanks.
+    char* rowEnd = p;
+    auto writeFlag = [](char* q, bool value) {
+        return table ? WriteText(q, YesNo(value)) : WriteBool(q, value);
+    };
+    auto writeCrc = [this](char* q, std::uint16_t crc) {
+        return table ? WriteHex(q, crc, FCrcDigits) : WriteUnsigned(q, crc);
+    };
+
+    // The fields in the records' order (that of TRecordField and of the table of fields), one
+    // block each: a field these records leave out costs one well-predicted branch. `begin`
+    // writes what the format puts before a field, `end` finishes its cell.
+    const TActiveField* field = nullptr;
+    char* start = p;
+    std::size_t width = 0; // table: characters of the cell when they are not its bytes
+    bool present = true;
+    auto begin = [&](TRecordField id) {
+        // CSV and JSON have every field of fpAlways: no need to look (the compiler folds this
+        // for each field).
+        const bool always = !table && Fields[static_cast<std::size_t>(id)].Presence == TFieldPresence::fpAlways;
+        if (!always && FSlots[static_cast<std::size_t>(id)] < 0) {
+            return false;
         }
-        *p++ = '\n';
-        out.Commit(p);
-        return;
+        if constexpr (csv) {
+            // A comma before every field but the first, the source.
+            *p = ',';
+            p += id != TRecordField::rfSource ? 1 : 0;
+            start = p;
+            return true;
+        }
+        field = &FFields[static_cast<std::size_t>(FSlots[static_cast<std::size_t>(id)])];
+        if constexpr (json) {
+            std::memcpy(p, field->Prefix.data(), TActiveField::Room);
+            p += field->PrefixSize;
+        }
+        start = p;
+        width = 0;
+        present = true;
+        return true;
+    };
+    auto end = [&] {
+        if constexpr (json) {
+            if (!present) {
+                std::memcpy(p, "null", 4);
+                p += 4;
+            }
+        }
+        if constexpr (table) {
+            if (width == 0) {
+                width = static_cast<std::size_t>(p - start);
+            }
+            // Pads a left-aligned cell, moves a right-aligned one to the right, and separates
+            // it from the next.
+            if (field->Right && width < field->Width) {
+                const std::size_t pad = field->Width - width;
+                std::memmove(start + pad, start, static_cast<std::size_t>(p - start));
+                std::memset(start, ' ', pad);
+                p += pad;
+            }
+            if (present) {
+                rowEnd = p;
+            }
+            p = PadTo(p, field->Right ? field->Width : width, field->Width);
+            *p++ = ' ';
+            *p++ = ' ';
+        }
+    };
+    if (begin(TRecordField::rfSource)) {
+        p = FSourcePrefix.Write(p);
+        const char* digits = p;
+        p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
+        width = FSourcePrefixWidth + static_cast<std::size_t>(p - digits);
+        p = FSourceSuffix.Write(p);
+        end();
     }
-    p = WriteText(p, ",decoded,");
-    if (record.HasAck) {
-        p = WriteUnsigned(p, static_cast<std::uint32_t>(f.AckLength));
+    if (begin(TRecordField::rfInput)) {
+        if constexpr (table) {
+            if (InputIsPlain(frame, record) && !longInput) {
+                p = WriteText(p, shown);
+                width = shown.size();
+            } else {
+                p = WriteTableText(p, shown);
+                width = TableTextWidth(shown);
+                if (longInput) {
+                    p = WriteText(p, "...");
+                    width += 3;
+                }
+            }
+        } else if (InputIsPlain(frame, record)) {
+            p = WritePlainInput(p, input);
+        } else {
+            p = csv ? WriteCsvField(p, input) : WriteJsonEscaped(p, input);
+        }
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        end();
     }
-    *p++ = ',';
-    p = WriteMultiTurn(p, f.MultiTurn);
-    *p++ = ',';
-    p = WritePositionAndCount(p, f, ",");
-    *p++ = ',';
-    p = WriteCsvBoolPair(p, f.Error, f.Warning);
-    *p++ = ',';
-    p = WriteUnsigned(p, f.CrcReceived);
-    *p++ = ',';
-    p = WriteUnsigned(p, f.CrcCalculated);
-    *p++ = ',';
-    p = WriteCsvBoolPair(p, f.CrcOk, f.Truncated);
-    if (FScale.Enabled) {
-        *p++ = ',';
-        p = WriteScaled(p, f.Count);
-        *p++ = ',';
-        p = WriteText(p, FUnitText);
+    if (begin(TRecordField::rfOutcome)) {
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        if constexpr (json) {
+            *p++ = '"';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfAck)) {
+        if (!decoded) {
+            present = false;
+        } else if (record.HasAck) {
+            p = WriteUnsigned(p, static_cast<std::uint32_t>(f.AckLength));
+        } else if constexpr (json) {
+            p = WriteText(p, "null");
+        } else if constexpr (table) {
+            *p++ = '-';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfMultiTurn)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteNumber(p, f.MultiTurn, FSignedMultiTurn);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfPosition)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteNumber(p, f.Position, FSignedPosition);
+            positionSize = static_cast<std::size_t>(p - start);
+            std::memcpy(position, start, MaxNumberChars);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfCount)) {
+        present = decoded;
+        if (decoded && FLayout.MultiTurnBits == 0) {
+            // The position, signed or not alike: a copy of fixed size of its text.
+            std::memcpy(p, position, MaxNumberChars);
+            p += positionSize;
+        } else if (decoded) {
+            p = WriteNumber(p, f.Count, FLayout.Signed);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfError)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Error) : p;
+        end();
+    }
+    if (begin(TRecordField::rfWarning)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Warning) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcReceived)) {
+        present = decoded;
+        p = decoded ? writeCrc(p, f.CrcReceived) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcCalculated)) {
+        present = decoded;
+        p = decoded ? writeCrc(p, f.CrcCalculated) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCrcOk)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.CrcOk) : p;
+        end();
+    }
+    if (begin(TRecordField::rfTruncated)) {
+        present = decoded;
+        p = decoded ? writeFlag(p, f.Truncated) : p;
+        end();
+    }
+    if (begin(TRecordField::rfCds)) {
+        present = decoded && record.Cds >= 0;
+        if (present) {
+            *p++ = record.Cds != 0 ? '1' : '0';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfTime)) {
+        present = timing != nullptr;
+        if (present) {
+            p = WriteShortestDouble(p, timing->Time);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfCdm)) {
+        present = received;
+        if (present) {
+            *p++ = timing->Cdm != 0 ? '1' : '0';
+        }
+        end();
+    }
+    if (begin(TRecordField::rfClockHz)) {
+        present = received;
+        if (present) {
+            p = WriteShortestDouble(p, timing->ClockHz);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfLineDelay)) {
+        present = received;
+        if (present) {
+            p = WriteShortestDouble(p, timing->LineDelay);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfScaled)) {
+        present = decoded;
+        if (decoded) {
+            p = WriteScaled(p, f.Count);
+        }
+        end();
+    }
+    if (begin(TRecordField::rfUnit)) {
+        present = decoded;
+        if (decoded) {
+            if constexpr (json) {
+                *p++ = '"';
+            }
+            p = WriteText(p, FUnitText);
+            width = FUnitWidth;
+            if constexpr (json) {
+                *p++ = '"';
+            }
+        }
+        end();
+    }
+    if constexpr (table) {
+        p = rowEnd;
+    } else if constexpr (json) {
+        *p++ = '}';
     }
     *p++ = '\n';
     out.Commit(p);
 }
 
-void TRecordFormatter::AppendJson(TOutBuffer& out, const TCaptureFrame& frame,
-                                  std::string_view input, const TDecodedRecord& record,
-                                  TLineText* lines) const {
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(input.size()));
-    p = FSourcePrefix.Write(p); // {"source":"name:
-    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
-    p = FSourceSuffix.Write(p); // ","input":"
-    p = InputIsPlain(frame, record) ? WritePlainInput(p, input) : WriteJsonEscaped(p, input);
-    const TFrameFields& f = record.Fields;
-    if (f.Outcome != TDecodeOutcome::doDecoded) {
-        p = WriteText(p, f.Outcome == TDecodeOutcome::doNoStartBit
-                             ? "\",\"outcome\":\"no_start_bit\""
-                             : "\",\"outcome\":\"invalid\"");
-        p = WriteText(p, ",\"ack\":null,\"multiturn\":null,\"position\":null,\"count\":null,"
-                         "\"error\":null,\"warning\":null,\"crc_received\":null,"
-                         "\"crc_calculated\":null,\"crc_ok\":null,\"truncated\":null");
-        if (FScale.Enabled) {
-            p = WriteText(p, ",\"scaled\":null,\"unit\":null");
-        }
-        p = WriteText(p, "}\n");
-        out.Commit(p);
-        return;
-    }
-    p = WriteText(p, "\",\"outcome\":\"decoded\",\"ack\":");
-    p = record.HasAck ? WriteUnsigned(p, static_cast<std::uint32_t>(f.AckLength))
-                      : WriteText(p, "null");
-    p = WriteText(p, ",\"multiturn\":");
-    p = WriteMultiTurn(p, f.MultiTurn);
-    p = WriteText(p, ",\"position\":");
-    p = WritePositionAndCount(p, f, ",\"count\":");
-    p = WriteText(p, ",\"error\":");
-    p = WriteBool(p, f.Error);
-    p = WriteText(p, ",\"warning\":");
-    p = WriteBool(p, f.Warning);
-    p = WriteText(p, ",\"crc_received\":");
-    p = WriteUnsigned(p, f.CrcReceived);
-    p = WriteText(p, ",\"crc_calculated\":");
-    p = WriteUnsigned(p, f.CrcCalculated);
-    p = WriteText(p, ",\"crc_ok\":");
-    p = WriteBool(p, f.CrcOk);
-    p = WriteText(p, ",\"truncated\":");
-    p = WriteBool(p, f.Truncated);
-    if (FScale.Enabled) {
-        p = WriteText(p, ",\"scaled\":");
-        p = WriteScaled(p, f.Count);
-        p = WriteText(p, ",\"unit\":\"");
-        p = WriteText(p, FUnitText);
-        *p++ = '"';
-    }
-    p = WriteText(p, "}\n");
-    out.Commit(p);
+namespace {
+
+struct TRecordResult final : TBatchResult {
+    TOutBuffer Output;
+    std::uint64_t Good = 0; // frames decoded with a good CRC
+    void Release(std::size_t bytes) override { Output.Release(bytes); }
+};
+
+} // namespace
+
+TRecordSink::TRecordSink(TOutputFormat format, const TFrameLayoutParams& layout,
+                         const TScale& scale, std::size_t sourceWidth)
+    : FFormat(format), FLayout(layout), FScale(scale), FSourceWidth(sourceWidth) {}
+
+std::unique_ptr<TBatchResult> TRecordSink::NewResult() const {
+    return std::make_unique<TRecordResult>();
 }
 
-void TRecordFormatter::AppendTable(TOutBuffer& out, const TCaptureFrame& frame,
-                                   std::string_view input, const TDecodedRecord& record,
-                                   TLineText* lines) const {
-    const bool longInput = input.size() > MaxTableInput;
-    const std::string_view shown = longInput ? input.substr(0, MaxTableInput - 4) : input;
-    char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(shown.size()));
-    const TFrameFields& f = record.Fields;
-    const bool decoded = f.Outcome == TDecodeOutcome::doDecoded;
-
-    std::size_t column = 0;
-    // Ends the cell that started at `start` with `width` characters: pads a left-aligned
-    // cell, moves a right-aligned one to the right, and separates it from the next.
-    auto endCell = [this, &p, &column](char* start, std::size_t width) {
-        const TColumn& c = FColumns[column++];
-        const bool last = column == FColumns.size();
-        if (c.Right && width < c.Width) {
-            const std::size_t pad = c.Width - width;
-            std::memmove(start + pad, start, static_cast<std::size_t>(p - start));
-            std::memset(start, ' ', pad);
-            p += pad;
-        } else if (!last) {
-            p = PadTo(p, width, c.Width);
+void TRecordSink::Process(const TCaptureBatch& batch, TBatchResult& result) const {
+    auto& r = static_cast<TRecordResult&>(result);
+    r.Output.Clear();
+    TLineText lines;
+    std::uint64_t good = 0;
+    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
+    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = batch.Frames[i];
+        const std::string_view input = FrameInput(batch, frame);
+        TDecodedRecord record = DecodeCaptureFrame(FLayout, frame, input);
+        if (timed) {
+            record.Timing = &batch.Timing[i];
         }
-        p = WriteText(p, last ? "\n" : "  ");
-    };
-    auto textCell = [&](std::string_view text) {
-        char* start = p;
-        p = WriteText(p, text);
-        endCell(start, text.size());
-    };
-    auto numberCell = [&](auto write) {
-        char* start = p;
-        p = write(p);
-        endCell(start, static_cast<std::size_t>(p - start));
-    };
+        good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
+        FFormatter->AppendRecord(r.Output, frame, input, record, &lines);
+    }
+    r.Good = good;
+}
 
-    char* start = p;
-    p = FSourcePrefix.Write(p);
-    const char* digits = p;
-    p = lines != nullptr ? lines->Write(p, frame.Line) : WriteUnsigned(p, frame.Line);
-    endCell(start, FSourcePrefixWidth + static_cast<std::size_t>(p - digits));
-
-    start = p;
-    std::size_t inputWidth = 0;
-    if (InputIsPlain(frame, record) && !longInput) {
-        p = WriteText(p, shown);
-        inputWidth = shown.size();
-    } else {
-        p = WriteTableText(p, shown);
-        inputWidth = TableTextWidth(shown);
-        if (longInput) {
-            p = WriteText(p, "...");
-            inputWidth += 3;
+void TRecordSink::BeginInput(const TSinkInput& input, TSinkOutput& out) {
+    const bool signal = IsSignalCapture(*input.Reader);
+    if (!FFormatter) {
+        FSignal = signal;
+        FFormatter.emplace(FFormat, FLayout.Params(), FScale, signal);
+        if (FSourceWidth > 0) {
+            FFormatter->SetSourceWidth(FSourceWidth);
         }
+        out.Write(FFormatter->Header());
+    } else if (signal && !FSignal) {
+        throw TInputError(0, "a signal capture cannot follow captures of frames in one run of "
+                             "records (its records have more fields): decode it on its own");
     }
-    endCell(start, inputWidth);
-    if (!decoded) {
-        // Only source, input and outcome: the row ends there, without trailing blanks.
-        p = WriteText(p, OutcomeName(f.Outcome));
-        *p++ = '\n';
-        out.Commit(p);
-        return;
-    }
-    textCell(OutcomeName(f.Outcome));
-    if (record.HasAck) {
-        numberCell([&](char* q) { return WriteUnsigned(q, static_cast<std::uint32_t>(f.AckLength)); });
-    } else {
-        textCell("-");
-    }
-    if (FLayout.MultiTurnBits > 0) {
-        numberCell([&](char* q) { return WriteMultiTurn(q, f.MultiTurn); });
-    }
-    numberCell([&](char* q) { return WritePosition(q, f.Position); });
-    numberCell([&](char* q) { return WriteCount(q, f.Count); });
-    textCell(YesNo(f.Error));
-    textCell(YesNo(f.Warning));
-    numberCell([&](char* q) { return WriteHex(q, f.CrcReceived, FCrcDigits); });
-    numberCell([&](char* q) { return WriteHex(q, f.CrcCalculated, FCrcDigits); });
-    textCell(YesNo(f.CrcOk));
-    textCell(YesNo(f.Truncated));
-    if (FScale.Enabled) {
-        numberCell([&](char* q) { return WriteScaled(q, f.Count); });
-        textCell(FUnitText);
-    }
-    out.Commit(p);
+    FFormatter->SetSourceName(input.Name, input.Reader->SourceSeparator());
+}
+
+void TRecordSink::Consume(const TCaptureBatch&, const TBatchResult& result, std::uint64_t,
+                          const TSinkInput&, TSinkOutput& out) {
+    const auto& r = static_cast<const TRecordResult&>(result);
+    out.Write(r.Output.View());
+    FGood += r.Good;
+}
+
+int TRecordSink::Finish(std::uint64_t frames, TSinkOutput&) {
+    return frames > 0 && FGood == frames ? 0 : 1;
 }

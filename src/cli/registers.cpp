@@ -162,9 +162,9 @@ std::string HeaderRow(std::span<const TColumn> columns, TOutputFormat format) {
     return Row(columns, titles, format);
 }
 
-constexpr std::size_t RecordFields = 14;
+constexpr std::size_t AccessFieldCount = 14;
 
-std::array<TColumn, RecordFields> RecordColumns(std::size_t sourceWidth) {
+std::array<TColumn, AccessFieldCount> RecordColumns(std::size_t sourceWidth) {
     return {{{"source", sourceWidth, false},
              {"frame", 10, true},
              {"time", 14, true},
@@ -242,7 +242,7 @@ void TRegisterFormatter::AppendRecord(TOutBuffer& out, const TRegisterAccess& a)
     if (a.CtsCoverage != TCtsCoverage::ccUnknown) {
         coverage = Bool(a.CtsCoverage == TCtsCoverage::ccCovered);
     }
-    const std::array<TCell, RecordFields> cells = {
+    const std::array<TCell, AccessFieldCount> cells = {
         Text(SourceText(a.Source)),
         Number(a.Frame),
         Real(a.Time),

@@ -31,9 +31,12 @@ TScanner::TScanner(std::uint32_t extraPolynomial, std::uint32_t crcStart) : FCrc
 
 void TScanner::CountFrame(const TCaptureFrame& frame, std::string_view input,
                           std::vector<std::uint64_t>& counters) const {
-    if (frame.Kind == TCaptureKind::ckHex) {
+    if (frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits) {
         TFrameBits bits;
-        if (!ParseFrameHex(input, bits)) {
+        const bool read = frame.Kind == TCaptureKind::ckHex
+                              ? ParseFrameHex(input, bits)
+                              : ParseFrameBitsHex(input, frame.BitCount, bits);
+        if (!read) {
             return;
         }
         for (std::size_t p = 0; p < FPolynomials.size(); ++p) {
@@ -174,4 +177,44 @@ std::string FormatScan(const std::vector<TScanCandidate>& candidates, std::uint6
     }
     }
     return text;
+}
+
+namespace {
+
+struct TScanResult final : TBatchResult {
+    std::vector<std::uint64_t> Counters;
+};
+
+} // namespace
+
+TScanSink::TScanSink(TOutputFormat format, std::uint32_t extraPolynomial, std::uint32_t crcStart)
+    : FFormat(format), FScanner(extraPolynomial, crcStart), FCounters(FScanner.CounterCount(), 0) {}
+
+std::unique_ptr<TBatchResult> TScanSink::NewResult() const { return std::make_unique<TScanResult>(); }
+
+void TScanSink::Process(const TCaptureBatch& batch, TBatchResult& result) const {
+    auto& r = static_cast<TScanResult&>(result);
+    r.Counters.assign(FScanner.CounterCount(), 0);
+    for (const TCaptureFrame& frame : batch.Frames) {
+        FScanner.CountFrame(frame, FrameInput(batch, frame), r.Counters);
+    }
+}
+
+void TScanSink::Consume(const TCaptureBatch&, const TBatchResult& result, std::uint64_t,
+                        const TSinkInput&, TSinkOutput&) {
+    const auto& r = static_cast<const TScanResult&>(result);
+    for (std::size_t i = 0; i < FCounters.size(); ++i) {
+        FCounters[i] += r.Counters[i];
+    }
+}
+
+int TScanSink::Finish(std::uint64_t frames, TSinkOutput& out) {
+    const std::vector<TScanCandidate> candidates = FScanner.Candidates(FCounters);
+    out.Write(FormatScan(candidates, frames, FFormat));
+    if (frames > 0 && frames < 4) {
+        out.Message("warning: only " + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
+                    ": few frames fit several layouts (one frame of the window's layout passes at "
+                    "17, 26 and 41 bits); give at least 4");
+    }
+    return frames > 0 && !candidates.empty() && candidates.front().Passed == frames ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include "capture.h"
 #include "framelayout.h"
 #include "records.h"
+#include "sink.h"
 
 #include <cstdint>
 #include <memory>
@@ -63,3 +64,25 @@ std::string FormatScan(const std::vector<TScanCandidate>& candidates, std::uint6
                        TOutputFormat format, std::size_t tableRows = 20);
 // The note the table starts with; on standard error for the other formats.
 std::string_view ScanLengthNote();
+
+// The scan sink: counts the frames under every candidate layout and writes the candidates at
+// the end, with a warning when too few frames were read to tell layouts apart.
+class TScanSink final : public TOutputSink {
+public:
+    TScanSink(TOutputFormat format, std::uint32_t extraPolynomial, std::uint32_t crcStart);
+
+    std::unique_ptr<TBatchResult> NewResult() const override;
+    void Process(const TCaptureBatch& batch, TBatchResult& result) const override;
+    void BeginInput(const TSinkInput&, TSinkOutput&) override {}
+    void Consume(const TCaptureBatch& batch, const TBatchResult& result, std::uint64_t sequence,
+                 const TSinkInput& input, TSinkOutput& out) override;
+    int Finish(std::uint64_t frames, TSinkOutput& out) override;
+
+    const TScanner& Scanner() const { return FScanner; }
+    const std::vector<std::uint64_t>& Counters() const { return FCounters; }
+
+private:
+    TOutputFormat FFormat;
+    TScanner FScanner;
+    std::vector<std::uint64_t> FCounters;
+};

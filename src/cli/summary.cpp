@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
 
 namespace {
@@ -17,6 +18,29 @@ struct TSummaryItem {
 
 std::string Number(std::uint64_t value) { return std::to_string(value); }
 
+// The shortest text that reads back as `value`.
+std::string Real(double value) {
+    char text[MaxNumberChars];
+    return std::string(text, WriteShortestDouble(text, value));
+}
+
+// Powers of ten that doubles hold exactly.
+double PowerOfTen(int exponent) {
+    static constexpr double Exact[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return exponent >= 0 && exponent <= 22 ? Exact[exponent] : std::pow(10.0, exponent);
+}
+
+// `mantissa` x 10^exponent, correctly rounded where the power of ten is exact.
+double Scaled(double mantissa, int exponent) {
+    return exponent >= 0 ? mantissa * PowerOfTen(exponent) : mantissa / PowerOfTen(-exponent);
+}
+
+// The grid's keys: the decimal exponent (moved up to stay positive) and the 5 digits.
+constexpr std::int32_t ExponentBias = 400;
+constexpr std::int32_t GridStep = 100000;
+
 std::string CountText(std::uint64_t key, const TFrameLayoutParams& layout) {
     const std::uint64_t count = CountFromKey(key, layout.Signed);
     return layout.Signed ? std::to_string(AsSigned(count)) : std::to_string(count);
@@ -25,6 +49,9 @@ std::string CountText(std::uint64_t key, const TFrameLayoutParams& layout) {
 } // namespace
 
 void TSummary::Add(const TDecodedRecord& record, bool isSigned) {
+    if (record.Cut) {
+        return;
+    }
     const TFrameFields& f = record.Fields;
     ++Frames;
     if (f.Outcome == TDecodeOutcome::doInvalidInput) {
@@ -94,8 +121,146 @@ void TSummary::Merge(const TSummary& next, bool continued) {
     }
 }
 
+std::int32_t TGridMedian::Key(double value) {
+    const int low = TGridMedian::Digits - 1;
+    int exponent = static_cast<int>(std::floor(std::log10(value)));
+    auto mantissa = std::llround(Scaled(value, low - exponent));
+    // log10 can land one off near a power of ten: bring the digits into 10000 to 99999.
+    if (mantissa >= GridStep) {
+        ++exponent;
+        mantissa = std::llround(Scaled(value, low - exponent));
+    } else if (mantissa < GridStep / 10) {
+        --exponent;
+        mantissa = std::llround(Scaled(value, low - exponent));
+    }
+    if (mantissa >= GridStep) { // 99999.5 rounds up to the next decade
+        ++exponent;
+        mantissa = GridStep / 10;
+    }
+    return (exponent + ExponentBias) * GridStep + static_cast<std::int32_t>(mantissa);
+}
+
+double TGridMedian::FromKey(std::int32_t key) {
+    const int exponent = key / GridStep - ExponentBias;
+    return Scaled(static_cast<double>(key % GridStep), exponent - (TGridMedian::Digits - 1));
+}
+
+double TGridMedian::Rounded(double value) { return FromKey(Key(value)); }
+
+void TGridMedian::Add(double value) {
+    if (!(value > 0.0) || !std::isfinite(value)) {
+        return;
+    }
+    ++FCounts[Key(value)];
+    FMin = FTotal == 0 ? value : std::min(FMin, value);
+    FMax = FTotal == 0 ? value : std::max(FMax, value);
+    ++FTotal;
+}
+
+void TGridMedian::Merge(const TGridMedian& other) {
+    if (other.FTotal == 0) {
+        return;
+    }
+    for (const auto& [key, count] : other.FCounts) {
+        FCounts[key] += count;
+    }
+    FMin = FTotal == 0 ? other.FMin : std::min(FMin, other.FMin);
+    FMax = FTotal == 0 ? other.FMax : std::max(FMax, other.FMax);
+    FTotal += other.FTotal;
+}
+
+double TGridMedian::Median() const {
+    // The lower median is the value of rank (total + 1) / 2, counted from 1.
+    const std::uint64_t rank = (FTotal + 1) / 2;
+    std::uint64_t seen = 0;
+    for (const auto& [key, count] : FCounts) {
+        seen += count;
+        if (seen >= rank) {
+            return FromKey(key);
+        }
+    }
+    return 0.0;
+}
+
+void TSignalSummary::Add(const TCaptureFrame& frame, const TDecodedRecord& record,
+                         const TFrameTiming& timing) {
+    if (HasFrames) {
+        LargestGap = std::max(LargestGap, timing.Time - LastStart);
+    } else {
+        FirstStart = timing.Time;
+        HasFrames = true;
+    }
+    LastStart = timing.Time;
+    if (frame.Kind == TCaptureKind::ckCut) {
+        ++CutFrames;
+        return;
+    }
+    if (frame.Kind != TCaptureKind::ckBits) {
+        return;
+    }
+    ClockHz.Add(timing.ClockHz);
+    if (record.Fields.Outcome == TDecodeOutcome::doDecoded) {
+        LineDelay.Add(timing.LineDelay);
+        if (Decoded == 0) {
+            FirstDecoded = timing.Time;
+        }
+        LastDecoded = timing.Time;
+        ++Decoded;
+    }
+}
+
+void TSignalSummary::Merge(const TSignalSummary& next, bool continued) {
+    if (!continued) {
+        EndCapture();
+    }
+    if (next.HasFrames) {
+        if (HasFrames) {
+            LargestGap = std::max(LargestGap, next.LargestGap);
+            if (continued) {
+                LargestGap = std::max(LargestGap, next.FirstStart - LastStart);
+            }
+        } else {
+            FirstStart = next.FirstStart;
+            LargestGap = next.LargestGap;
+            HasFrames = true;
+        }
+        LastStart = next.LastStart;
+    }
+    if (next.Decoded > 0) {
+        if (Decoded == 0) {
+            FirstDecoded = next.FirstDecoded;
+        }
+        LastDecoded = next.LastDecoded;
+        Decoded += next.Decoded;
+    }
+    RateIntervals += next.RateIntervals;
+    RateSpan += next.RateSpan;
+    ClockHz.Merge(next.ClockHz);
+    LineDelay.Merge(next.LineDelay);
+    CutFrames += next.CutFrames;
+    if (next.HasStats) {
+        HasStats = true;
+        Duration += next.Duration;
+        Glitches += next.Glitches;
+        Cut += next.Cut;
+    }
+}
+
+void TSignalSummary::EndCapture() {
+    if (Decoded > 1) {
+        RateIntervals += Decoded - 1;
+        RateSpan += LastDecoded - FirstDecoded;
+    }
+    Decoded = 0;
+}
+
+double TSignalSummary::FrameRate() const {
+    return RateIntervals > 0 && RateSpan > 0 ? static_cast<double>(RateIntervals) / RateSpan : 0.0;
+}
+
 std::string FormatSummary(const TSummary& s, TOutputFormat format,
-                          const TFrameLayoutParams& layout, const TScale& scale) {
+                          const TFrameLayoutParams& layout, const TScale& scale,
+                          const TSignalSummary* signal) {
     auto scaled = [&](std::uint64_t key) -> std::optional<double> {
         if (!scale.Enabled) {
             return std::nullopt;
@@ -131,6 +296,29 @@ std::string FormatSummary(const TSummary& s, TOutputFormat format,
                      scaled(s.PositionMax)};
         items[13] = {"largest_jump", "largest jump", Number(s.LargestJump),
                      scale.Enabled ? std::optional<double>(jumpScaled) : std::nullopt};
+    }
+    if (signal != nullptr) {
+        const TSignalSummary& g = *signal;
+        auto real = [](bool known, double value) -> std::optional<std::string> {
+            return known ? std::optional<std::string>(Real(value)) : std::nullopt;
+        };
+        auto count = [](bool known, std::uint64_t value) -> std::optional<std::string> {
+            return known ? std::optional<std::string>(Number(value)) : std::nullopt;
+        };
+        const bool clock = !g.ClockHz.Empty();
+        const bool delay = !g.LineDelay.Empty();
+        const double rate = g.FrameRate();
+        items.push_back({"duration_s", "duration (s)", real(g.HasStats, g.Duration), {}});
+        items.push_back({"frame_rate_hz", "frame rate (Hz)", real(rate > 0, rate), {}});
+        items.push_back({"clock_hz_min", "clock min (Hz)", real(clock, g.ClockHz.Min()), {}});
+        items.push_back({"clock_hz_median", "clock median (Hz)", real(clock, g.ClockHz.Median()), {}});
+        items.push_back({"clock_hz_max", "clock max (Hz)", real(clock, g.ClockHz.Max()), {}});
+        items.push_back({"line_delay_s_min", "line delay min (s)", real(delay, g.LineDelay.Min()), {}});
+        items.push_back({"line_delay_s_median", "line delay median (s)", real(delay, g.LineDelay.Median()), {}});
+        items.push_back({"line_delay_s_max", "line delay max (s)", real(delay, g.LineDelay.Max()), {}});
+        items.push_back({"largest_gap_s", "largest gap (s)", real(g.HasFrames, g.LargestGap), {}});
+        items.push_back({"glitches", "glitches ignored", count(g.HasStats, g.Glitches), {}});
+        items.push_back({"cut", "frames cut", Number(g.HasStats ? g.Cut : g.CutFrames), {}});
     }
 
     std::string text;
@@ -174,7 +362,7 @@ std::string FormatSummary(const TSummary& s, TOutputFormat format,
             text += value;
             if (item.Scaled) {
                 char number[MaxNumberChars];
-                char* end = WriteFixedDouble(number, *item.Scaled, 4);
+                char* end = WriteWindowScaled(number, *item.Scaled);
                 text += "  (";
                 text.append(number, end);
                 if (!unit.empty()) {
@@ -189,4 +377,72 @@ std::string FormatSummary(const TSummary& s, TOutputFormat format,
     }
     }
     return text;
+}
+
+namespace {
+
+struct TSummaryResult final : TBatchResult {
+    TSummary Summary;
+    TSignalSummary Signal;
+};
+
+} // namespace
+
+TSummarySink::TSummarySink(TOutputFormat format, const TFrameLayoutParams& layout, const TScale& scale)
+    : FFormat(format), FLayout(layout), FScale(scale) {}
+
+std::unique_ptr<TBatchResult> TSummarySink::NewResult() const {
+    return std::make_unique<TSummaryResult>();
+}
+
+void TSummarySink::Process(const TCaptureBatch& batch, TBatchResult& result) const {
+    auto& r = static_cast<TSummaryResult&>(result);
+    r.Summary = TSummary{};
+    r.Signal = TSignalSummary{};
+    const bool isSigned = FLayout.Params().Signed;
+    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
+    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = batch.Frames[i];
+        const TDecodedRecord record = DecodeCaptureFrame(FLayout, frame, FrameInput(batch, frame));
+        r.Summary.Add(record, isSigned);
+        if (timed) {
+            r.Signal.Add(frame, record, batch.Timing[i]);
+        }
+    }
+}
+
+void TSummarySink::BeginInput(const TSinkInput& input, TSinkOutput&) {
+    const bool signal = IsSignalCapture(*input.Reader);
+    if (!FSignal) {
+        FSignal = signal;
+    } else if (signal != *FSignal) {
+        throw TInputError(0, "signal captures and captures of frames cannot be summarised in one "
+                             "run: give them to separate runs");
+    }
+}
+
+void TSummarySink::Consume(const TCaptureBatch&, const TBatchResult& result, std::uint64_t sequence,
+                           const TSinkInput& input, TSinkOutput&) {
+    const auto& r = static_cast<const TSummaryResult&>(result);
+    // The first batch of a later input starts another capture.
+    const bool continued = !(input.Index > 0 && sequence == 0);
+    FSummary.Merge(r.Summary, continued);
+    FSignalSummary.Merge(r.Signal, continued);
+}
+
+void TSummarySink::EndInput(const TSinkInput& input, TSinkOutput&) {
+    FSignalSummary.EndCapture();
+    if (const TSignalStats* stats = input.Reader->SignalStats()) {
+        FSignalSummary.HasStats = true;
+        FSignalSummary.Duration += stats->Duration;
+        FSignalSummary.Glitches += stats->Glitches;
+        FSignalSummary.Cut += stats->Cut;
+    }
+}
+
+int TSummarySink::Finish(std::uint64_t, TSinkOutput& out) {
+    FSignalSummary.EndCapture();
+    out.Write(FormatSummary(FSummary, FFormat, FLayout.Params(), FScale,
+                            FSignal.value_or(false) ? &FSignalSummary : nullptr));
+    return FSummary.AllGood() ? 0 : 1;
 }

@@ -89,7 +89,7 @@ extern const char DigitPairs[201];
 
 // The decimal digits of `value`: 32-bit arithmetic, four digits a step, for the usual values
 // (quicker than std::to_chars' 64-bit steps), then one copy of fixed size.
-inline char* WriteUnsigned32(char* p, std::uint32_t value) {
+[[gnu::always_inline]] inline char* WriteUnsigned32(char* p, std::uint32_t value) {
     if (value < 100) { // ACK lengths, CRCs: one or two digits from the pairs, no arithmetic
         const bool two = value >= 10;
         std::memcpy(p, DigitPairs + 2 * value + (two ? 0 : 1), 2);
@@ -121,28 +121,23 @@ inline char* WriteUnsigned32(char* p, std::uint32_t value) {
     return p + (end - first);
 }
 
-inline char* WriteUnsigned(char* p, std::uint64_t value) {
+[[gnu::always_inline]] inline char* WriteUnsigned(char* p, std::uint64_t value) {
     if (value <= 0xFFFFFFFFU) {
         return WriteUnsigned32(p, static_cast<std::uint32_t>(value));
     }
     return std::to_chars(p, p + 20, value).ptr; // 2^64 - 1 has 20 digits
 }
-inline char* WriteSigned(char* p, std::int64_t value) {
+[[gnu::always_inline]] inline char* WriteSigned(char* p, std::int64_t value) {
     if (value < 0) {
         *p++ = '-';
         return WriteUnsigned(p, ~static_cast<std::uint64_t>(value) + 1);
     }
     return WriteUnsigned(p, static_cast<std::uint64_t>(value));
 }
-// Two flags as CSV writes them ("true,false"), with one copy of fixed size.
-inline char* WriteCsvBoolPair(char* p, bool first, bool second) {
-    static constexpr char texts[4][16] = {"false,false", "false,true", "true,false", "true,true"};
-    static constexpr std::uint8_t sizes[4] = {11, 10, 10, 9};
-    const int i = (first ? 2 : 0) + (second ? 1 : 0);
-    std::memcpy(p, texts[i], 16);
-    return p + sizes[i];
+// A 64-bit pattern as an unsigned number, or as a two's complement one.
+[[gnu::always_inline]] inline char* WriteNumber(char* p, std::uint64_t value, bool isSigned) {
+    return isSigned ? WriteSigned(p, static_cast<std::int64_t>(value)) : WriteUnsigned(p, value);
 }
-
 // "true" or "false" with a copy of fixed size, which the compiler inlines.
 inline char* WriteBool(char* p, bool value) {
     std::memcpy(p, value ? "true " : "false", 5);

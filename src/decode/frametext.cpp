@@ -184,3 +184,39 @@ bool ParseFrameHex(std::u16string_view clean, TFrameBits& bits) noexcept {
 bool ParseFrameHex(std::string_view clean, TFrameBits& bits) noexcept {
     return ParseHex(clean, bits);
 }
+
+bool ParseFrameBitsHex(std::string_view hex, std::int32_t bitCount, TFrameBits& bits) noexcept {
+    if (bitCount <= 0 || bitCount > TFrameBits::MaxLength) {
+        return false;
+    }
+    const auto digits = static_cast<std::size_t>((bitCount + 3) / 4);
+    if (hex.size() < digits) {
+        return false;
+    }
+    bits = TFrameBits{};
+    for (std::size_t i = 0; i < digits; ++i) {
+        const char c = hex[i];
+        std::uint64_t value = 0;
+        if (c >= '0' && c <= '9') {
+            value = static_cast<std::uint64_t>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            value = static_cast<std::uint64_t>(c - 'a' + 10);
+        } else if (c >= 'A' && c <= 'F') {
+            value = static_cast<std::uint64_t>(c - 'A' + 10);
+        } else {
+            return false;
+        }
+        // Digit i holds bits 4i to 4i + 3, inside one word (64 is a multiple of 4).
+        bits.Words[i / 16] |= value << (60 - 4 * (i % 16));
+    }
+    // Bits at and beyond Length are zero.
+    const auto full = static_cast<std::size_t>(bitCount / 64);
+    if (const int rest = bitCount % 64; rest != 0) {
+        bits.Words[full] &= ~std::uint64_t{0} << (64 - rest);
+    }
+    for (std::size_t w = full + (bitCount % 64 != 0 ? 1 : 0); w < bits.Words.size(); ++w) {
+        bits.Words[w] = 0;
+    }
+    bits.Length = bitCount;
+    return true;
+}

@@ -58,3 +58,12 @@ void AppendCleanFrameText(std::string_view text, std::string& out);
 // 64 significant digits.
 bool ParseFrameHex(std::u16string_view clean, TFrameBits& bits) noexcept;
 bool ParseFrameHex(std::string_view clean, TFrameBits& bits) noexcept;
+
+// Reads the first `bitCount` bits of hexadecimal digits as received bits, left-aligned: bit 0
+// is the top bit of the first digit, Length = bitCount (the bits of a signal capture's frame,
+// whose digits are filled with zeros after the last bit). Unlike ParseFrameHex no digit is
+// dropped and no length is implied by the digits' count. Returns false, leaving `bits`
+// unspecified, when bitCount is 0 or above TFrameBits::MaxLength, the text has fewer than
+// (bitCount + 3) / 4 digits, or one of those is not a hexadecimal digit; digits after them are
+// ignored.
+bool ParseFrameBitsHex(std::string_view hex, std::int32_t bitCount, TFrameBits& bits) noexcept;

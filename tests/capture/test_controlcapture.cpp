@@ -10,6 +10,8 @@
 #include "controlwaveform.h"
 #include "signal/saleaebinary.h"
 
+#include "tempdir.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -121,14 +123,7 @@ TEST(ControlFrames, BatchWithoutTimingIsNoSignalCapture) {
 constexpr TSignalFormat AllFormats[] = {TSignalFormat::sfSaleaeDigital, TSignalFormat::sfSaleaeBinary,
                                         TSignalFormat::sfSigrokSession, TSignalFormat::sfVcd};
 
-fs::path TempFolder(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() /
-                         ("corvane-control-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                          "-" + name + "-" + std::to_string(std::rand()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TempFolder(const std::string& name) { return MakeTempDir("control-" + name); }
 
 // Removes its folder when the test is done with it.
 struct TFolder {

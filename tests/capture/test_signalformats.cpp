@@ -8,6 +8,8 @@
 #include "signal/sigroksession.h"
 #include "signal/vcd.h"
 
+#include "tempdir.h"
+
 #include <gtest/gtest.h>
 #include <zip.h>
 
@@ -133,14 +135,7 @@ TWaveform BuildTestWaveform(std::size_t bursts) {
     return w;
 }
 
-fs::path TempDir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() /
-                         ("corvane-signal-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                          "-" + name + "-" + std::to_string(std::rand()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path TempDir(const std::string& name) { return MakeTempDir("signal-" + name); }
 
 std::string ReadFileBytes(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);

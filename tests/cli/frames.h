@@ -40,3 +40,18 @@ inline void AddFrame(TCaptureBatch& batch, std::uint64_t line, std::string_view 
     batch.Text += text;
     batch.Frames.push_back(frame);
 }
+
+// A reader that only tells what kind of capture it reads, for feeding sinks batches made by
+// hand: line numbers (':'), or the bursts of a signal capture ('#') with `stats`.
+class THexReader : public TCaptureReader {
+public:
+    THexReader() = default;
+    explicit THexReader(const TSignalStats* stats) : FStats(stats) {}
+    std::string_view Format() const override { return FStats != nullptr ? "signal" : "hex"; }
+    char SourceSeparator() const override { return FStats != nullptr ? '#' : ':'; }
+    const TSignalStats* SignalStats() const override { return FStats; }
+    bool ReadBatch(TCaptureBatch&, std::size_t) override { return false; }
+
+private:
+    const TSignalStats* FStats = nullptr;
+};

@@ -84,6 +84,34 @@ TEST(Options, TableOfCommandLines) {
         {{"--scale", "inf/1"}, 2, "is not NUM/DEN[:UNIT]"},
         {{"--scale", "nan/1:deg"}, 2, "is not NUM/DEN[:UNIT]"},
         {{"--scale", "1e300/1", "-n", "64"}, 2, "too large"},
+        // Every number option reads a leading zero as decimal and takes 0x.
+        {{"--crc-start", "010", "--frame-bytes", "010", "--threads", "010", "--multiturn", "010",
+          "--status-bits", "01", "--crc", "0x43"},
+         -1, "", [](const TProgramOptions& o) {
+             return o.Layout.CrcStart == 10 && o.Reader.FrameBytes == 10 && o.Threads == 10 &&
+                    o.Layout.MultiTurnBits == 10 && o.Layout.StatusBits == 1 && o.CrcGiven;
+         }},
+        {{"--threads", "0x40"}, -1, "", [](const TProgramOptions& o) { return o.Threads == 64; }},
+        {{"--threads", "0x41"}, 2, "--threads: 0x41 is outside 1 to 64"},
+        {{"--frame-bytes", "1.5"}, 2, "--frame-bytes: \"1.5\" is not a number"},
+        {{"--crc", "0x100000000"}, 2, "--crc: 0x100000000 is outside 0 to 4294967295"},
+        {{"--format", "CSV"}, 2, "--format: \"CSV\" is not one of csv, jsonl, table"},
+        // Signal captures' channels: plain text, checked by the reader.
+        {{"--clock", "MA", "--data", "3"}, -1, "", [](const TProgramOptions& o) {
+             return o.Reader.ClockChannel == "MA" && o.Reader.DataChannel == "3";
+         }},
+        {{"--input", "hex"}, -1, "", [](const TProgramOptions& o) {
+             return o.Reader.Format == "hex" && o.Reader.ClockChannel.empty();
+         }},
+        // The register accesses: not with --scan; with --summary the parser lets them pass
+        // until their output exists.
+        {{"--registers", "--scan"}, 2, "choose one"},
+        {{"--scan", "--registers"}, 2, "choose one"},
+        {{"--registers"}, 2, "--registers: the register accesses are not available yet"},
+        {{"--registers", "--summary"}, 2, "not available yet"},
+        {{"--summary", "--format", "jsonl"}, -1, "", [](const TProgramOptions& o) {
+             return o.Mode == TRunMode::rmSummary && o.Format == TOutputFormat::ofJsonl;
+         }},
     };
     for (const TCase& c : cases) {
         std::string joined;

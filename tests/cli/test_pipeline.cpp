@@ -1,9 +1,10 @@
 // The ordered pipeline driven by a reader of made-up batches: every frame once, in input order
 // whatever the number of threads, never more batches alive than its slots, and faults of the
 // reader, the workers or the consumer end the run without losing what came before.
-#include "batchwork.h"
 #include "frames.h"
 #include "pipeline.h"
+#include "records.h"
+#include "summary.h"
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,11 @@ private:
     std::uint64_t FNext = 1;
 };
 
+// A batch's lines, as text.
+struct TTextResult final : TBatchResult {
+    std::string Text;
+};
+
 struct TRunResult {
     std::string Output;
     int MostAlive = 0;
@@ -58,10 +64,14 @@ TRunResult RunCounting(std::uint64_t frames, unsigned threads, std::size_t batch
         }
         // Uneven work, so that later batches often finish first.
         std::this_thread::sleep_for(std::chrono::microseconds((slot.Sequence * 7919) % 300));
-        slot.Output.Clear();
+        if (!slot.Result) {
+            slot.Result = std::make_unique<TTextResult>();
+        }
+        std::string& text = static_cast<TTextResult&>(*slot.Result).Text;
+        text.clear();
         for (const TCaptureFrame& frame : slot.Batch.Frames) {
-            slot.Output.Append(FrameInput(slot.Batch, frame));
-            slot.Output.Append("\n");
+            text += FrameInput(slot.Batch, frame);
+            text += '\n';
         }
     };
     const TConsumeBatch consume = [&](TBatchSlot& slot) {
@@ -70,7 +80,7 @@ TRunResult RunCounting(std::uint64_t frames, unsigned threads, std::size_t batch
             throw std::runtime_error("consume");
         }
         result.MostAlive = std::max(result.MostAlive, reader.Alive.load());
-        result.Output += slot.Output.View();
+        result.Output += static_cast<const TTextResult&>(*slot.Result).Text;
         reader.Alive.fetch_sub(1);
     };
     TPipelineSettings settings;
@@ -149,9 +159,6 @@ TEST(Pipeline, FaultsEndTheRunAfterWhatCameBefore) {
 
 TEST(Pipeline, RecordsAndSummaryDoNotDependOnThreads) {
     const TFrameLayout layout;
-    TRecordFormatter formatter(TOutputFormat::ofCsv, layout.Params(), {});
-    formatter.SetSourceName("x");
-    const TBatchWork work(TRunMode::rmRecords, &layout, &formatter, nullptr);
     std::mt19937_64 random(7);
     std::vector<std::string> texts;
     for (int i = 0; i < 3000; ++i) {
@@ -176,23 +183,30 @@ TEST(Pipeline, RecordsAndSummaryDoNotDependOnThreads) {
     std::string first;
     std::string firstSummary;
     for (const unsigned threads : {1U, 2U, 5U}) {
-        TTextReader reader(texts);
-        TRunTotals totals;
-        std::string output;
         TPipelineSettings settings;
         settings.Threads = threads;
         settings.BatchFrames = 64;
-        RunPipeline(
-            reader, settings, [&](TBatchSlot& slot) { work.Process(slot); },
-            [&](TBatchSlot& slot) {
-                output += slot.Output.View();
-                totals.Add(slot, false);
+        // The same frames through the records sink and the summary sink.
+        auto run = [&](TOutputSink& sink) {
+            TTextReader reader(texts);
+            TStringSinkOutput out;
+            const TSinkInput input{"x", &reader, 0};
+            sink.BeginInput(input, out);
+            RunSinkPipeline(reader, settings, sink, [&](TBatchSlot& slot) {
+                sink.Consume(slot.Batch, *slot.Result, slot.Sequence, input, out);
             });
-        const std::string summary = FormatSummary(totals.Summary, TOutputFormat::ofJsonl, layout.Params(), {});
+            sink.EndInput(input, out);
+            sink.Finish(texts.size(), out);
+            return out.Text;
+        };
+        TRecordSink records(TOutputFormat::ofCsv, layout.Params(), {});
+        const std::string output = run(records);
+        TSummarySink summarySink(TOutputFormat::ofJsonl, layout.Params(), {});
+        const std::string summary = run(summarySink);
         if (threads == 1) {
             first = output;
             firstSummary = summary;
-            EXPECT_EQ(totals.Summary.Frames, texts.size());
+            EXPECT_EQ(summarySink.Summary().Frames, texts.size());
         } else {
             EXPECT_EQ(output, first) << threads;
             EXPECT_EQ(summary, firstSummary) << threads;

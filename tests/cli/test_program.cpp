@@ -114,10 +114,10 @@ TEST_F(Program, ExitStatusesAndMessages) {
         {"--scan empty.txt", 1, "", "no frames in the input"},
         {"--format jsonl --scale 360/67108864:deg one.txt", 0,
          "\"count\":26440930,\"error\":false,\"warning\":false,\"crc_received\":42,"
-         "\"crc_calculated\":21,\"crc_ok\":true,\"truncated\":false,\"scaled\":141.84020161628723,"
+         "\"crc_calculated\":21,\"crc_ok\":true,\"truncated\":false,\"cds\":0,\"scaled\":141.84020161628723,"
          "\"unit\":\"deg\"}", ""},
         {"one.txt good.txt", 0, "one.txt:1,C004C9BA71753000,decoded,13,0,26440930,26440930,false,"
-                                "false,42,21,true,false\ngood.txt:2,", ""},
+                                "false,42,21,true,false,0\ngood.txt:2,", ""},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Args);
@@ -137,7 +137,7 @@ TEST_F(Program, StandardInputAndThreadsGiveTheSameRecords) {
     Write("many.txt", frames);
     const TRun one = Run("--threads 1 many.txt");
     EXPECT_EQ(one.Status, 1);
-    EXPECT_NE(one.Out.find("\nmany.txt:20001,notaframe,invalid,,,,,,,,,,\n"), std::string::npos);
+    EXPECT_NE(one.Out.find("\nmany.txt:20001,notaframe,invalid,,,,,,,,,,,\n"), std::string::npos);
     for (const std::string threads : {"2", "3", "8"}) {
         const TRun more = Run("--threads " + threads + " many.txt");
         EXPECT_EQ(more.Status, 1);

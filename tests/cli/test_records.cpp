@@ -139,9 +139,9 @@ TEST(Records, PrintedFieldsEqualTheCoreForRandomLayouts) {
                     static const char* names[] = {"source", "input", "outcome", "ack", "multiturn",
                                                   "position", "count", "error", "warning",
                                                   "crc_received", "crc_calculated", "crc_ok",
-                                                  "truncated", "scaled", "unit"};
+                                                  "truncated", "cds", "scaled", "unit"};
                     const std::vector<std::string> fields = SplitCsv(line);
-                    ASSERT_EQ(fields.size(), scale.Enabled ? 15U : 13U) << line;
+                    ASSERT_EQ(fields.size(), scale.Enabled ? 16U : 14U) << line;
                     for (std::size_t j = 0; j < fields.size(); ++j) {
                         v[names[j]] = fields[j];
                     }
@@ -155,7 +155,9 @@ TEST(Records, PrintedFieldsEqualTheCoreForRandomLayouts) {
                 } else {
                     std::istringstream cells(line);
                     std::vector<std::string> c{std::istream_iterator<std::string>(cells), {}};
-                    ASSERT_EQ(c.size(), decoded ? 12U + (params.MultiTurnBits > 0) + 2 * scale.Enabled : 3U);
+                    ASSERT_EQ(c.size(), decoded ? 12U + (params.MultiTurnBits > 0) + 2 * scale.Enabled +
+                                                      (f.AckLength + 1 < bits.Length ? 1 : 0)
+                                                : 3U);
                     v["source"] = c[0];
                     v["input"] = c[1];
                     v["outcome"] = c[2];
@@ -172,6 +174,7 @@ TEST(Records, PrintedFieldsEqualTheCoreForRandomLayouts) {
                         v["crc_calculated"] = c[j++];
                         v["crc_ok"] = yes(c[j++]);
                         v["truncated"] = yes(c[j++]);
+                        v["cds"] = f.AckLength + 1 < bits.Length ? c[j++] : "";
                     }
                 }
                 SCOPED_TRACE(line);
@@ -197,6 +200,10 @@ TEST(Records, PrintedFieldsEqualTheCoreForRandomLayouts) {
                 EXPECT_EQ(ReadCount(v["crc_calculated"], false), f.CrcCalculated);
                 EXPECT_EQ(v["crc_ok"], Bool(f.CrcOk));
                 EXPECT_EQ(v["truncated"], Bool(f.Truncated));
+                // The CDS bit follows the start bit; a frame that ends before it has none.
+                const std::int32_t cds = f.AckLength + 1;
+                const std::string noCds = format == TOutputFormat::ofJsonl ? "null" : "";
+                EXPECT_EQ(v["cds"], cds < bits.Length ? (bits.Bit(cds) ? "1" : "0") : noCds);
                 if (scale.Enabled && format != TOutputFormat::ofTable) {
                     const double count = params.Signed ? static_cast<double>(AsSigned(f.Count))
                                                        : static_cast<double>(f.Count);
@@ -257,15 +264,15 @@ TEST(Records, InvalidRowsAndAnalyzerRowsInEachFormat) {
     };
     const TCase cases[] = {
         {TOutputFormat::ofCsv, "a,b.csv",
-         "\"a,b.csv:3\",\"bad,\"\"line\"\"\n\",invalid,,,,,,,,,,,,\n"
-         "\"a,b.csv:4\",C004XZ,invalid,,,,,,,,,,,,\n"
+         "\"a,b.csv:3\",\"bad,\"\"line\"\"\n\",invalid,,,,,,,,,,,,,\n"
+         "\"a,b.csv:4\",C004XZ,invalid,,,,,,,,,,,,,\n"
          "\"a,b.csv:5\",\"6450402,3,42\",decoded,,0,26440930,26440930,false,false,42,21,true,false,"
-         "13220465,\"mm,x\"\n"},
+         ",13220465,\"mm,x\"\n"},
         {TOutputFormat::ofJsonl, "-",
          "{\"source\":\"-:3\",\"input\":\"bad,\\\"line\\\"\\n\",\"outcome\":\"invalid\",\"ack\":null,"
          "\"multiturn\":null,\"position\":null,\"count\":null,\"error\":null,\"warning\":null,"
          "\"crc_received\":null,\"crc_calculated\":null,\"crc_ok\":null,\"truncated\":null,"
-         "\"scaled\":null,\"unit\":null}\n"},
+         "\"cds\":null,\"scaled\":null,\"unit\":null}\n"},
     };
     for (const TCase& c : cases) {
         TRecordFormatter formatter(c.Format, layout.Params(), scale);

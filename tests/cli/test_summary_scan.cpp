@@ -1,31 +1,48 @@
 // The summary and the scan on known frames, and their merging across batch borders: however
 // the frames are cut into batches, the result is that of one batch.
-#include "batchwork.h"
 #include "frames.h"
+#include "scan.h"
+#include "summary.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Runs the frames through the batch work cut into batches of `size` frames, merged in order.
-TRunTotals RunInBatches(const TBatchWork& work, const std::vector<std::string>& texts,
-                        std::size_t size) {
-    TRunTotals totals;
+// The frames cut into batches of `size` frames; "?" is a line the reader could not read.
+std::vector<TCaptureBatch> Batches(const std::vector<std::string>& texts, std::size_t size) {
+    std::vector<TCaptureBatch> batches;
     for (std::size_t first = 0; first < texts.size(); first += size) {
-        TBatchSlot slot;
+        TCaptureBatch& batch = batches.emplace_back();
         for (std::size_t i = first; i < std::min(texts.size(), first + size); ++i) {
-            AddFrame(slot.Batch, i + 1, texts[i], texts[i] == "?" ? TCaptureKind::ckInvalid
-                                                                   : TCaptureKind::ckHex);
+            AddFrame(batch, i + 1, texts[i], texts[i] == "?" ? TCaptureKind::ckInvalid
+                                                              : TCaptureKind::ckHex);
         }
-        work.Process(slot);
-        totals.Add(slot, false);
     }
-    return totals;
+    return batches;
+}
+
+// Runs the frames through `sink` as one input cut into batches of `size` frames.
+void RunInBatches(TOutputSink& sink, const std::vector<std::string>& texts, std::size_t size) {
+    TStringSinkOutput out;
+    FeedSink(sink, Batches(texts, size), THexReader(), out);
+}
+
+TSummary SummaryInBatches(const TFrameLayout& layout, const std::vector<std::string>& texts,
+                          std::size_t size) {
+    TSummarySink sink(TOutputFormat::ofJsonl, layout.Params(), {});
+    RunInBatches(sink, texts, size);
+    return sink.Summary();
+}
+
+std::vector<std::uint64_t> ScanInBatches(const TScanner& scanner, const std::vector<std::string>& texts,
+                                         std::size_t size) {
+    TScanSink sink(TOutputFormat::ofJsonl, 0, scanner.CrcStart());
+    RunInBatches(sink, texts, size);
+    return sink.Counters();
 }
 
 TEST(Summary, KnownSetInAnyBatchCut) {
     const TFrameLayout layout;
-    const TBatchWork work(TRunMode::rmSummary, &layout, nullptr, nullptr);
     const std::vector<std::string> texts = {
         "C004C9BA71753000",                       // good, count 26440930, ACK 13
         MakeFrameHex(layout, 5, 100, 3, 0, 64),   // good
@@ -42,16 +59,16 @@ TEST(Summary, KnownSetInAnyBatchCut) {
         "\"truncated\":1,\"errors\":1,\"warnings\":1,\"ack_min\":4,\"ack_max\":30,"
         "\"position_min\":100,\"position_max\":26440930,\"largest_jump\":26440830}\n";
     for (std::size_t size = 1; size <= texts.size(); ++size) {
-        const TRunTotals totals = RunInBatches(work, texts, size);
-        EXPECT_EQ(FormatSummary(totals.Summary, TOutputFormat::ofJsonl, layout.Params(), {}), expected)
+        const TSummary summary = SummaryInBatches(layout, texts, size);
+        EXPECT_EQ(FormatSummary(summary, TOutputFormat::ofJsonl, layout.Params(), {}), expected)
             << "batches of " << size;
-        EXPECT_FALSE(totals.Summary.AllGood());
+        EXPECT_FALSE(summary.AllGood());
     }
-    const TRunTotals totals = RunInBatches(work, texts, 4);
-    const std::string table = FormatSummary(totals.Summary, TOutputFormat::ofTable, layout.Params(),
+    const TSummary summary = SummaryInBatches(layout, texts, 4);
+    const std::string table = FormatSummary(summary, TOutputFormat::ofTable, layout.Params(),
                                             TScale{true, 0.5, "mm"});
     EXPECT_NE(table.find("\nlargest jump    26440830  (13220415.0000 mm)\n"), std::string::npos) << table;
-    EXPECT_EQ(FormatSummary(totals.Summary, TOutputFormat::ofCsv, layout.Params(), {}),
+    EXPECT_EQ(FormatSummary(summary, TOutputFormat::ofCsv, layout.Params(), {}),
               "frames,decoded,invalid,no_start_bit,crc_ok,crc_error,truncated,errors,warnings,"
               "ack_min,ack_max,position_min,position_max,largest_jump\n"
               "9,7,1,1,5,2,1,1,1,4,30,100,26440930,26440830\n");
@@ -62,29 +79,28 @@ TEST(Summary, SignedCountsJumpsAndEmptyInput) {
     params.PositionBits = 16;
     params.Signed = true;
     const TFrameLayout layout(params);
-    const TBatchWork work(TRunMode::rmSummary, &layout, nullptr, nullptr);
     const std::vector<std::string> texts = {
         MakeFrameHex(layout, 3, static_cast<std::uint64_t>(-5), 3, 0, 64),
         MakeFrameHex(layout, 3, 5, 3, 0, 64),
         MakeFrameHex(layout, 3, static_cast<std::uint64_t>(-3), 3, 0, 64),
     };
     for (std::size_t size = 1; size <= 3; ++size) {
-        const std::string json = FormatSummary(RunInBatches(work, texts, size).Summary,
+        const std::string json = FormatSummary(SummaryInBatches(layout, texts, size),
                                                TOutputFormat::ofJsonl, params, {});
         EXPECT_NE(json.find("\"position_min\":-5,\"position_max\":5,\"largest_jump\":10}"),
                   std::string::npos) << json;
     }
-    EXPECT_TRUE(RunInBatches(work, texts, 2).Summary.AllGood());
+    EXPECT_TRUE(SummaryInBatches(layout, texts, 2).AllGood());
 
     // Two inputs: the jump from the last frame of one to the first of the next does not count.
-    TRunTotals totals;
+    TSummarySink sink(TOutputFormat::ofJsonl, params, {});
+    TStringSinkOutput out;
     for (const std::uint64_t count : {std::uint64_t{0}, std::uint64_t{30000}}) {
-        TBatchSlot slot;
-        AddFrame(slot.Batch, 1, MakeFrameHex(layout, 3, count, 3, 0, 64));
-        work.Process(slot);
-        totals.Add(slot, count != 0);
+        std::vector<TCaptureBatch> batches(1);
+        AddFrame(batches[0], 1, MakeFrameHex(layout, 3, count, 3, 0, 64));
+        FeedSink(sink, batches, THexReader(), out, count != 0 ? 1 : 0);
     }
-    EXPECT_EQ(totals.Summary.LargestJump, 0U);
+    EXPECT_EQ(sink.Summary().LargestJump, 0U);
 
     EXPECT_EQ(FormatSummary(TSummary{}, TOutputFormat::ofJsonl, params, {}),
               "{\"frames\":0,\"decoded\":0,\"invalid\":0,\"no_start_bit\":0,\"crc_ok\":0,"
@@ -95,9 +111,8 @@ TEST(Summary, SignedCountsJumpsAndEmptyInput) {
 
 TEST(Scan, TheDefaultFrameAloneFitsThreeLengths) {
     const TScanner scanner(0, 0);
-    const TBatchWork work(TRunMode::rmScan, nullptr, nullptr, &scanner);
-    const TRunTotals totals = RunInBatches(work, {"C004C9BA71753000"}, 1);
-    const std::vector<TScanCandidate> candidates = scanner.Candidates(totals.ScanCounters);
+    const std::vector<TScanCandidate> candidates =
+        scanner.Candidates(ScanInBatches(scanner, {"C004C9BA71753000"}, 1));
     ASSERT_GE(candidates.size(), 3U);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(candidates[i].Length, std::vector<int>({17, 26, 41})[i]);
@@ -135,14 +150,13 @@ TEST(Scan, VariedFramesSingleOutTheirLayout) {
     for (const TCase& c : cases) {
         const TFrameLayout layout(c.Params);
         const TScanner scanner(0, c.Params.CrcStart);
-        const TBatchWork work(TRunMode::rmScan, nullptr, nullptr, &scanner);
         std::vector<std::string> texts;
         for (std::uint64_t i = 0; i < 12; ++i) {
             texts.push_back(MakeFrameHex(layout, 2 + static_cast<std::int32_t>(i % 5),
                                          0x9E3779B97F4A7C15ULL * (i + 1), 3, 0, 128));
         }
         const std::vector<TScanCandidate> candidates =
-            scanner.Candidates(RunInBatches(work, texts, 5).ScanCounters);
+            scanner.Candidates(ScanInBatches(scanner, texts, 5));
         ASSERT_FALSE(candidates.empty());
         EXPECT_EQ(candidates[0].Length, c.Length);
         EXPECT_EQ(candidates[0].Crc, c.Params.CrcPolynomial);

@@ -49,6 +49,39 @@ TEST(ParseFrameHex, TextLengthSetsTheFrameLength) {
     }
 }
 
+// A signal capture's bits: BitCount bits left-aligned, whatever the digits' count, leading
+// zeros kept, the filler after the last bit cleared.
+TEST(ParseFrameBitsHex, BitCountSetsTheFrameLength) {
+    const TParseCase cases[] = {
+        {"C004C9BA71753000", true, 64, {0xC004C9BA71753000}},
+        {"0004C9BA71753000", true, 64, {0x0004C9BA71753000}},       // leading zeros are bits
+        {"C004C9BA7175300", true, 58, {0xC004C9BA71753000}},        // 15 digits: not right-aligned
+        {"C004C9BA7175300F", true, 61, {0xC004C9BA71753008}},       // filler bits cleared
+        {"FFFFFFFFFFFFFFFFF", true, 65, {~std::uint64_t{0}, 0x8000000000000000}},
+        {"c004C9BA71753000", true, 3, {0xC000000000000000}},        // digits after them ignored
+        {"C0", false, 0, {}},                                        // no bits: no frame
+        {"C0", false, 9, {}},                                        // too few digits
+        {"C0G4", false, 16, {}},                                     // not a digit
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.Text;
+        SCOPED_TRACE(text + " " + std::to_string(c.Length));
+        TFrameBits bits;
+        ASSERT_EQ(ParseFrameBitsHex(text, c.Length, bits), c.Valid);
+        if (!c.Valid) {
+            continue;
+        }
+        EXPECT_EQ(bits.Length, c.Length);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(bits.Words[static_cast<std::size_t>(i)], c.Words[i]) << " word " << i;
+        }
+    }
+    TFrameBits bits;
+    EXPECT_FALSE(ParseFrameBitsHex(std::string(65, 'F'), 257, bits)); // above MaxLength
+    ASSERT_TRUE(ParseFrameBitsHex(std::string(64, 'F'), 256, bits));
+    EXPECT_TRUE(bits.Bit(255));
+}
+
 TEST(ParseFrameHex, SixtyFourDigitsAtMost) {
     TFrameBits bits;
     const std::string full(64, 'F');

@@ -223,7 +223,7 @@ write_many_frames() {
 
 prepare_inputs
 PROBLEMS=()
-DEFAULT_JSONL='{"source":"default-frame.txt:1","input":"C004C9BA71753000","outcome":"decoded","ack":13,"multiturn":0,"position":26440930,"count":26440930,"error":false,"warning":false,"crc_received":42,"crc_calculated":21,"crc_ok":true,"truncated":false}'
+DEFAULT_JSONL='{"source":"default-frame.txt:1","input":"C004C9BA71753000","outcome":"decoded","ack":13,"multiturn":0,"position":26440930,"count":26440930,"error":false,"warning":false,"crc_received":42,"crc_calculated":21,"crc_ok":true,"truncated":false,"cds":0}'
 Z_DIR="Z:${E2E//\//\\}"
 
 case $CHECK in
