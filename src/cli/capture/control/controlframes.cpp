@@ -13,36 +13,7 @@ bool SignalFrameBits(const TCaptureBatch& batch, const TCaptureFrame& frame, TFr
     // window's reading of hexadecimal text, ParseFrameHex, right-aligns short frames in a
     // 64-bit word, which is not this text's meaning.)
     const std::int32_t count = frame.BitCount;
-    if (count > TFrameBits::MaxLength || text.size() != static_cast<std::size_t>((count + 3) / 4)) {
-        return false;
-    }
-    bits = TFrameBits{};
-    for (std::size_t j = 0; j < text.size(); ++j) {
-        const char c = text[j];
-        std::uint64_t digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint64_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<std::uint64_t>(c - 'A' + 10);
-        } else if (c >= 'a' && c <= 'f') {
-            digit = static_cast<std::uint64_t>(c - 'a' + 10);
-        } else {
-            return false;
-        }
-        bits.Words[j / 16] |= digit << (60 - 4 * (j % 16));
-    }
-    // Bits after the last one are zero in a well-formed text; cleared whatever they hold, so
-    // that TFrameBits' rule (nothing at or beyond Length) holds.
-    const std::int32_t spare = static_cast<std::int32_t>(4 * text.size()) - count;
-    if (spare > 0) {
-        const auto last = (static_cast<std::size_t>(count) - 1) / 64;
-        const auto keep = static_cast<unsigned>(count % 64);
-        if (keep != 0) {
-            bits.Words[last] &= ~std::uint64_t{0} << (64 - keep);
-        }
-    }
-    bits.Length = count;
-    return true;
+    return text.size() == static_cast<std::size_t>((count + 3) / 4) && ParseFrameBitsHex(text, count, bits);
 }
 
 bool AppendControlBits(const TCaptureBatch& batch, const TFrameLayout& layout, std::uint32_t source,
