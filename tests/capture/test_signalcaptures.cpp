@@ -524,6 +524,138 @@ INSTANTIATE_TEST_SUITE_P(
         TChannelCase{"SameChannel", {"D0", "D1", "D2", "D3"}, "2", "2", false, "same channel"}),
     [](const testing::TestParamInfo<TChannelCase>& info) { return std::string(info.param.Name); });
 
+// ---- Bad input: the frames before the fault, then a TInputError saying where ----
+
+struct TReadUntilFault {
+    std::vector<TReadSignalFrame> Frames;
+    bool Failed = false;
+    std::string Message;
+    std::uint64_t Line = 0;
+};
+
+// Reads batch by batch as a caller does: the frames of every batch that came back, then the
+// TInputError of a later call.
+TReadUntilFault ReadUntilFault(const TReaderOptions& options) {
+    std::error_code error;
+    const std::string bytes = fs::is_directory(options.Path, error) ? std::string() : ReadFileBytes(options.Path);
+    TMemoryByteSource source(bytes, 4096);
+    TReadUntilFault read;
+    try {
+        const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
+        TCaptureBatch batch;
+        for (;;) {
+            batch.Clear();
+            if (!reader->ReadBatch(batch, 7)) {
+                break;
+            }
+            for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+                const TCaptureFrame& frame = batch.Frames[i];
+                TReadSignalFrame got;
+                got.Burst = frame.Line;
+                got.Kind = frame.Kind;
+                got.Text = std::string(batch.Input(frame));
+                got.Timing = batch.Timing.at(i);
+                if (frame.Kind == TCaptureKind::ckBits) {
+                    got.Bits = FrameBitsOfText(got.Text, frame.BitCount);
+                }
+                read.Frames.push_back(got);
+            }
+        }
+    } catch (const TInputError& fault) {
+        read.Failed = true;
+        read.Message = fault.what();
+        read.Line = fault.Line();
+    }
+    return read;
+}
+
+// Each format spoilt in the middle of an idle phase: every frame before the fault comes out
+// whole, then the error names where the input went wrong.
+TEST(SignalCaptures, FaultKeepsTheFramesBeforeIt) {
+    TLinkParams link;
+    link.ClockHz = 2.5e6;
+    link.SampleRate = 25e6;
+    link.LineDelay = 150e-9;
+    link.IdleTime = 24e-6;
+    std::vector<TModelFrame> script;
+    for (int i = 0; i < 12; ++i) {
+        TFrameContent content;
+        content.AckLength = 4;
+        content.AckOnes = 1;
+        content.Count = 0x1000 + 77 * static_cast<std::uint64_t>(i);
+        script.push_back(ScriptFrame(BuildFrame(TFrameLayoutParams{}, content).Received, i % 4 == 3));
+    }
+    const TModelCapture model = RunLink(link, script);
+    ASSERT_EQ(model.Expected.size(), 12U);
+    // Between frames 9 and 10 (burst numbers): the middle of the idle before burst 10.
+    const double fault = model.Expected[9].Time - link.IdleTime / 2;
+    const std::size_t before = 9;
+
+    const fs::path dir = TempDir("fault");
+    struct TSpoilt {
+        std::string Name;
+        fs::path Path;
+        std::string Where; // in the message
+        bool Lines = false; // the error carries the line
+    };
+    std::vector<TSpoilt> spoilt;
+    {
+        // A row whose value is neither 0, 1 nor X.
+        std::string csv = WriteSaleaeDigitalCsv(model.Wave);
+        std::size_t at = csv.find('\n') + 1;
+        while (at < csv.size() && std::stod(csv.substr(at, csv.find(',', at) - at)) < fault) {
+            at = csv.find('\n', at) + 1;
+        }
+        csv.insert(at, "0.5,7,1\n");
+        WriteText(dir / "bad.csv", csv);
+        spoilt.push_back({"csv", dir / "bad.csv", "", true});
+    }
+    {
+        // A change of an identifier the header never declared, among the changes of the first
+        // time after the fault (the reader holds a time's changes until the next time shows
+        // they are complete, so those before it are all known).
+        std::string vcd = WriteVcd(model.Wave);
+        std::size_t at = vcd.find("$end\n", vcd.find("$dumpvars")) + 5;
+        const double scale = 10e-9; // the 25 MHz grid in the writer's coarsest whole unit
+        ASSERT_NE(vcd.find("$timescale 10 ns"), std::string::npos);
+        while (at < vcd.size() && std::stod(vcd.substr(at + 1, vcd.find_first_of(" \n", at) - at - 1)) * scale < fault) {
+            at = vcd.find('\n', at) + 1;
+        }
+        vcd.insert(vcd.find('\n', at) + 1, "1~\n");
+        WriteText(dir / "bad.vcd", vcd);
+        spoilt.push_back({"vcd", dir / "bad.vcd", "", true});
+    }
+    {
+        // The data line's file of a binary export cut inside the first transition after the
+        // fault.
+        WriteSaleaeBinaryFolder(model.Wave, dir / "export", 0);
+        const auto& toggles = model.Wave.Toggles[1];
+        const auto first = static_cast<std::size_t>(std::upper_bound(toggles.begin(), toggles.end(), fault) - toggles.begin());
+        const std::string file = ReadFileBytes(dir / "export" / "digital_1.bin");
+        const std::size_t header = 8 + 4 + 4 + 4 + 8 + 8 + 8;
+        WriteText(dir / "export" / "digital_1.bin", file.substr(0, header + 8 * first + 3));
+        spoilt.push_back({"binary", dir / "export", "digital_1.bin: byte", false});
+    }
+    for (const TSpoilt& input : spoilt) {
+        SCOPED_TRACE(input.Name);
+        const TReadUntilFault read = ReadUntilFault(SignalOptions(input.Path, "auto", "0", "1"));
+        EXPECT_TRUE(read.Failed);
+        EXPECT_NE(read.Message.find(input.Where), std::string::npos) << read.Message;
+        if (input.Lines) {
+            EXPECT_GT(read.Line, 1U) << read.Message;
+        }
+        ASSERT_EQ(read.Frames.size(), before);
+        for (std::size_t i = 0; i < before; ++i) {
+            SCOPED_TRACE("burst " + std::to_string(i + 1));
+            EXPECT_EQ(read.Frames[i].Burst, i + 1);
+            ASSERT_EQ(read.Frames[i].Kind, TCaptureKind::ckBits);
+            EXPECT_EQ(BitString(read.Frames[i].Bits), BitString(model.Expected[i].Bits));
+            EXPECT_EQ(int(read.Frames[i].Timing.Cdm), int(model.Expected[i].Cdm));
+        }
+    }
+    fs::remove_all(dir);
+}
+
 // ---- Recognition of every sample file ----
 
 TEST(SignalCaptures, SamplesAreRecognisedAsTheirFormatAndNoOtherSampleIsClaimed) {
