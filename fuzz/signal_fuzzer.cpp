@@ -322,6 +322,9 @@ TFrames DecodeEdges(const TOutcome& direct) {
 
 void CheckRegistry(TReader reader, std::string_view input, std::size_t clock, std::size_t data,
                    const TOutcome& direct) {
+    if ((reader == rdSigrok || reader == rdBinary) && direct.Failed && direct.Edges.empty()) {
+        return; // refused at once: not worth the files the registry would read it from
+    }
     const std::string path = PlaceInput(reader, input);
     // The registry reads files by name; standard input carries the text formats.
     const std::string_view bytes = path.empty() ? input : std::string_view();

@@ -61,6 +61,9 @@ struct TReadSignal {
     std::string Format;
     std::vector<TReadSignalFrame> Frames;
     TSignalStats Stats;
+    bool Failed = false; // a TInputError ended the reading
+    std::string Message;
+    std::uint64_t Line = 0;
 };
 
 std::string ReadFileBytes(const fs::path& path) {
@@ -78,43 +81,50 @@ TReaderOptions SignalOptions(const fs::path& path, std::string format, std::stri
 }
 
 // Opens `options.Path` through the registry as corvane-decode does (its bytes as the source, a
-// folder none) and reads every frame in batches of `maxFrames`, checking the batch contract.
+// folder none) and reads every frame in batches of `maxFrames`, checking the batch contract:
+// the frames of every batch that came back, then the TInputError of a later call, if any.
 TReadSignal ReadThroughRegistry(const TReaderOptions& options, std::size_t maxFrames = 7) {
     std::error_code error;
     const std::string bytes = fs::is_directory(options.Path, error) ? std::string() : ReadFileBytes(options.Path);
     TMemoryByteSource source(bytes, 4096);
-    const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
     TReadSignal read;
-    read.Format = std::string(reader->Format());
-    EXPECT_EQ(reader->SourceSeparator(), '#');
-    TCaptureBatch batch;
-    for (;;) {
-        batch.Clear();
-        const bool more = reader->ReadBatch(batch, maxFrames);
-        EXPECT_EQ(more, !batch.Frames.empty());
-        EXPECT_LE(batch.Frames.size(), maxFrames);
-        EXPECT_EQ(batch.Timing.size(), batch.Frames.size());
-        for (std::size_t i = 0; i < batch.Frames.size() && i < batch.Timing.size(); ++i) {
-            const TCaptureFrame& frame = batch.Frames[i];
-            TReadSignalFrame got;
-            got.Burst = frame.Line;
-            got.Kind = frame.Kind;
-            got.Text = std::string(batch.Input(frame));
-            got.Timing = batch.Timing[i];
-            if (frame.Kind == TCaptureKind::ckBits) {
-                EXPECT_EQ(got.Text.size(), (std::size_t{frame.BitCount} + 3) / 4) << "burst " << frame.Line;
-                got.Bits = FrameBitsOfText(got.Text, frame.BitCount);
+    try {
+        const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
+        read.Format = std::string(reader->Format());
+        EXPECT_EQ(reader->SourceSeparator(), '#');
+        TCaptureBatch batch;
+        for (;;) {
+            batch.Clear();
+            const bool more = reader->ReadBatch(batch, maxFrames);
+            EXPECT_EQ(more, !batch.Frames.empty());
+            EXPECT_LE(batch.Frames.size(), maxFrames);
+            EXPECT_EQ(batch.Timing.size(), batch.Frames.size());
+            for (std::size_t i = 0; i < batch.Frames.size() && i < batch.Timing.size(); ++i) {
+                const TCaptureFrame& frame = batch.Frames[i];
+                TReadSignalFrame got;
+                got.Burst = frame.Line;
+                got.Kind = frame.Kind;
+                got.Text = std::string(batch.Input(frame));
+                got.Timing = batch.Timing[i];
+                if (frame.Kind == TCaptureKind::ckBits) {
+                    EXPECT_EQ(got.Text.size(), (std::size_t{frame.BitCount} + 3) / 4) << "burst " << frame.Line;
+                    got.Bits = FrameBitsOfText(got.Text, frame.BitCount);
+                }
+                read.Frames.push_back(got);
             }
-            read.Frames.push_back(got);
+            if (!more) {
+                break;
+            }
         }
-        if (!more) {
-            break;
+        const TSignalStats* stats = reader->SignalStats();
+        EXPECT_NE(stats, nullptr);
+        if (stats != nullptr) {
+            read.Stats = *stats;
         }
-    }
-    const TSignalStats* stats = reader->SignalStats();
-    EXPECT_NE(stats, nullptr);
-    if (stats != nullptr) {
-        read.Stats = *stats;
+    } catch (const TInputError& fault) {
+        read.Failed = true;
+        read.Message = fault.what();
+        read.Line = fault.Line();
     }
     return read;
 }
@@ -156,6 +166,7 @@ TCaptureKind KindOf(TSignalOutcome outcome) {
 }
 
 void ExpectModelFrames(const TReadSignal& read, const TModelCapture& model, const TTolerance& tolerance) {
+    EXPECT_FALSE(read.Failed) << read.Message;
     std::string both;
     for (const TReadSignalFrame& frame : read.Frames) {
         both += " " + std::to_string(frame.Burst) + ":" + KindName(frame.Kind) + "@" + std::to_string(frame.Timing.Time);
@@ -492,19 +503,16 @@ TEST_P(SignalCaptureChannels, ChosenByOptionOrNameOrExplained) {
             ExpectModelFrames(ReadThroughRegistry(options), model, ToleranceOf(link));
             continue;
         }
-        try {
-            ReadThroughRegistry(options);
-            ADD_FAILURE() << "no TInputError";
-        } catch (const TInputError& error) {
-            const std::string message = error.what();
-            EXPECT_NE(message.find(c.MessagePart), std::string::npos) << message;
-            // The message lists every channel with its index.
-            const std::vector<std::string> names =
-                written.ChannelsByIndex ? std::vector<std::string>{"digital_0", "digital_1", "digital_2", "digital_3"}
-                                        : c.Names;
-            for (std::size_t i = 0; i < names.size(); ++i) {
-                EXPECT_NE(message.find(std::to_string(i) + " \"" + names[i] + "\""), std::string::npos) << message;
-            }
+        const TReadSignal read = ReadThroughRegistry(options);
+        ASSERT_TRUE(read.Failed);
+        EXPECT_NE(read.Message.find(c.MessagePart), std::string::npos) << read.Message;
+        // The message lists every channel with its index.
+        const std::vector<std::string> names =
+            written.ChannelsByIndex ? std::vector<std::string>{"digital_0", "digital_1", "digital_2", "digital_3"}
+                                    : c.Names;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            EXPECT_NE(read.Message.find(std::to_string(i) + " \"" + names[i] + "\""), std::string::npos)
+                << read.Message;
         }
     }
     fs::remove_all(dir);
@@ -525,49 +533,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TChannelCase>& info) { return std::string(info.param.Name); });
 
 // ---- Bad input: the frames before the fault, then a TInputError saying where ----
-
-struct TReadUntilFault {
-    std::vector<TReadSignalFrame> Frames;
-    bool Failed = false;
-    std::string Message;
-    std::uint64_t Line = 0;
-};
-
-// Reads batch by batch as a caller does: the frames of every batch that came back, then the
-// TInputError of a later call.
-TReadUntilFault ReadUntilFault(const TReaderOptions& options) {
-    std::error_code error;
-    const std::string bytes = fs::is_directory(options.Path, error) ? std::string() : ReadFileBytes(options.Path);
-    TMemoryByteSource source(bytes, 4096);
-    TReadUntilFault read;
-    try {
-        const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
-        TCaptureBatch batch;
-        for (;;) {
-            batch.Clear();
-            if (!reader->ReadBatch(batch, 7)) {
-                break;
-            }
-            for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
-                const TCaptureFrame& frame = batch.Frames[i];
-                TReadSignalFrame got;
-                got.Burst = frame.Line;
-                got.Kind = frame.Kind;
-                got.Text = std::string(batch.Input(frame));
-                got.Timing = batch.Timing.at(i);
-                if (frame.Kind == TCaptureKind::ckBits) {
-                    got.Bits = FrameBitsOfText(got.Text, frame.BitCount);
-                }
-                read.Frames.push_back(got);
-            }
-        }
-    } catch (const TInputError& fault) {
-        read.Failed = true;
-        read.Message = fault.what();
-        read.Line = fault.Line();
-    }
-    return read;
-}
 
 // Each format spoilt in the middle of an idle phase: every frame before the fault comes out
 // whole, then the error names where the input went wrong.
@@ -638,7 +603,7 @@ TEST(SignalCaptures, FaultKeepsTheFramesBeforeIt) {
     }
     for (const TSpoilt& input : spoilt) {
         SCOPED_TRACE(input.Name);
-        const TReadUntilFault read = ReadUntilFault(SignalOptions(input.Path, "auto", "0", "1"));
+        const TReadSignal read = ReadThroughRegistry(SignalOptions(input.Path, "auto", "0", "1"));
         EXPECT_TRUE(read.Failed);
         EXPECT_NE(read.Message.find(input.Where), std::string::npos) << read.Message;
         if (input.Lines) {
