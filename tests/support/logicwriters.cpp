@@ -189,8 +189,13 @@ void WriteSigrokSession(const TWaveform& waveform, const std::filesystem::path& 
     }
     for (const auto& [name, text] : entries) {
         zip_source_t* source = zip_source_buffer(archive, text->data(), text->size(), 0);
-        if (source == nullptr || zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
+        const zip_int64_t index =
+            source == nullptr ? -1 : zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE);
+        // A fixed modification time (2024-01-01), so that the same waveform gives the same bytes.
+        if (index < 0 || zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), 1704067200, 0) != 0) {
+            if (index < 0) {
+                zip_source_free(source);
+            }
             zip_discard(archive);
             throw std::runtime_error("cannot add " + name + " to " + path.string());
         }
