@@ -20,7 +20,9 @@ PACKAGES=(
 # The batch decoder corvane-decode: its option parser, libzip (zip archives among the capture
 # files), and the tools that write its manual page and the manual as plain text.
 CLI_PACKAGES=(libcli11-dev libzip-dev help2man groff-base bsdextrautils)
-TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev nlohmann-json3-dev)
+# sigrok-cli: the signal capture tests read the sessions and VCDs it converts (they say so and
+# skip that check when it is missing).
+TEST_PACKAGES=(googletest libgtest-dev qt6-base-private-dev nlohmann-json3-dev sigrok-cli)
 JOBS=$(nproc)
 
 usage() {

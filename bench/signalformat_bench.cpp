@@ -75,6 +75,50 @@ BENCHMARK(BM_SigrokScan)
     ->Args({4, 0})
     ->Unit(benchmark::kMillisecond);
 
+// Samples as a BiSS-C link gives them at 25 MHz: a 2.5 MHz clock on bit 0 (10 samples a
+// period), 64 clocks every 1250 samples (50 us), random data bits on bit 1 that change with the
+// clock, and bits 2 to 7 still: the density of bench/signal-throughput.sh's session.
+std::vector<std::uint8_t> MakeBissSamples(std::uint32_t seed) {
+    std::vector<std::uint8_t> samples(SampleBytes, 0x03);
+    std::mt19937 random(seed);
+    for (std::size_t frame = 0; frame + 1250 <= samples.size(); frame += 1250) {
+        for (std::size_t k = 0; k < 64; ++k) {
+            const std::uint8_t data = (random() & 1) != 0 ? 0x02 : 0x00;
+            for (std::size_t i = 0; i < 10; ++i) {
+                samples[frame + 100 + 10 * k + i] = static_cast<std::uint8_t>((i < 5 ? 0x00 : 0x01) | data);
+            }
+        }
+    }
+    return samples;
+}
+
+void BM_SigrokScanBiss(benchmark::State& state) {
+    std::vector<std::vector<std::uint8_t>> inputs;
+    for (int k = 0; k < InputsPerCase; ++k) {
+        inputs.push_back(MakeBissSamples(2000 + static_cast<std::uint32_t>(k)));
+    }
+    std::vector<std::uint32_t> changes;
+    changes.reserve(1 << 20);
+    std::size_t changeCount = 0;
+    int which = 0;
+    constexpr std::size_t Block = 256 * 1024;
+    for (auto _ : state) {
+        const std::vector<std::uint8_t>& samples = inputs[static_cast<std::size_t>(which++ % InputsPerCase)];
+        std::uint8_t previous = samples[0];
+        for (std::size_t at = 0; at < samples.size(); at += Block) {
+            changes.clear();
+            ScanSampleChanges(samples.data() + at, Block, previous, 0x03, changes);
+            previous = samples[at + Block - 1];
+            changeCount += changes.size();
+        }
+        benchmark::DoNotOptimize(changes.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(SampleBytes));
+    state.counters["changes/iteration"] =
+        static_cast<double>(changeCount) / static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+BENCHMARK(BM_SigrokScanBiss)->Unit(benchmark::kMillisecond);
+
 std::string BinaryChannel(std::size_t transitions, double step, std::uint32_t seed) {
     std::string s = "<SALEAE>";
     const auto put = [&s](const auto& v) { s.append(reinterpret_cast<const char*>(&v), sizeof v); };

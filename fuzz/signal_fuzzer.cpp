@@ -7,7 +7,16 @@
 // the same edges and error whatever the pieces, and an input cut at a line end (text) or
 // anywhere (binary, zip) giving the full input's edges up to a point, or a TInputError. The
 // last edge of a cut input may differ: the changes at its time may have been cut in two.
+//
+// The same input is then opened through the registry of formats, as corvane-decode opens it
+// (OpenCaptureReader, the format named and "auto"; sessions and binary exports from files
+// written to a temporary folder, as the registry reads them by name), with the channels chosen
+// by index. Properties: only TInputError as a failure; every frame has its timing, burst
+// numbers that climb by one, and for ckBits a bit count of 1 to 256 written as that many
+// bits of uppercase hexadecimal; the frames equal those of a burst decoder fed the edges read
+// above; the named and the recognised format give the same frames.
 
+#include "signal/burstdecoder.h"
 #include "signal/saleaebinary.h"
 #include "signal/saleaedigital.h"
 #include "signal/sigroksession.h"
@@ -21,11 +30,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +79,11 @@ struct TOutcome {
     bool Failed = false;
     std::string Error;
     std::vector<TLogicEdge> Edges;
+    // After a read without failure: what a burst decoder needs besides the edges.
+    std::vector<std::string> Names;
+    std::uint8_t Initial = 0;
+    double SamplePeriod = 0.0;
+    double End = 0.0;
 };
 
 enum TReader { rdCsv, rdVcd, rdBinary, rdSigrok, rdCount };
@@ -136,6 +154,10 @@ TOutcome ReadAll(TReader reader, std::string_view input, std::size_t clock, std:
         }
         CHECK(edges.empty());
         CHECK(!source->Read(edges));
+        outcome.Names = source->ChannelNames();
+        outcome.Initial = source->InitialLevels();
+        outcome.SamplePeriod = source->SamplePeriod();
+        outcome.End = source->EndTime();
     } catch (const TInputError& error) {
         outcome.Failed = true;
         outcome.Error = error.what();
@@ -150,6 +172,192 @@ TOutcome ReadAll(TReader reader, std::string_view input, std::size_t clock, std:
 }
 
 bool SameEdge(const TLogicEdge& a, const TLogicEdge& b) { return a.Time == b.Time && a.Levels == b.Levels; }
+
+// ---- Through the registry ----
+
+// A frame as compared: its burst number, kind, text and time.
+struct TFrameSeen {
+    std::uint64_t Burst = 0;
+    TCaptureKind Kind = TCaptureKind::ckCut;
+    std::string Text;
+    double Time = 0.0;
+    bool operator==(const TFrameSeen& other) const {
+        return Burst == other.Burst && Kind == other.Kind && Text == other.Text &&
+               (Time == other.Time || (Time != Time && other.Time != other.Time));
+    }
+};
+
+struct TFrames {
+    bool Failed = false;
+    std::string Format;
+    std::vector<TFrameSeen> Frames;
+};
+
+const char* const FormatNames[rdCount] = {"saleae-digital", "vcd", "saleae-binary", "sigrok-session"};
+
+// A folder of this process for the files the registry reads by name.
+const std::filesystem::path& ScratchFolder() {
+    static const std::filesystem::path folder = [] {
+        const std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("corvane-signal-fuzz-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+void WriteScratch(const std::filesystem::path& path, std::string_view bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    CHECK(file.good());
+}
+
+// Writes the input where the registry reads it; returns the path to give (empty: standard
+// input).
+std::string PlaceInput(TReader reader, std::string_view input) {
+    const std::filesystem::path& folder = ScratchFolder();
+    if (reader == rdSigrok) {
+        WriteScratch(folder / "session.sr", input);
+        return (folder / "session.sr").string();
+    }
+    if (reader == rdBinary) {
+        std::uint32_t size = 0;
+        if (input.size() >= 4) {
+            std::memcpy(&size, input.data(), 4);
+        }
+        const std::string_view rest = input.substr(std::min<std::size_t>(4, input.size()));
+        const std::string_view a = rest.substr(0, std::min<std::size_t>(size, rest.size()));
+        const std::string_view b = rest.substr(a.size());
+        const std::filesystem::path exportFolder = folder / "export";
+        std::filesystem::create_directories(exportFolder);
+        for (int channel = 0; channel < 4; ++channel) {
+            WriteScratch(exportFolder / ("digital_" + std::to_string(channel) + ".bin"), channel % 2 == 0 ? a : b);
+        }
+        return exportFolder.string();
+    }
+    return std::string();
+}
+
+TFrames ReadThroughRegistry(std::string_view bytes, const std::string& path, const std::string& format,
+                            std::size_t clock, std::size_t data) {
+    TFrames frames;
+    try {
+        TMemoryByteSource source(bytes);
+        TReaderOptions options;
+        options.Format = format;
+        options.Path = path;
+        options.ClockChannel = std::to_string(clock);
+        options.DataChannel = std::to_string(data);
+        const std::unique_ptr<TCaptureReader> reader = OpenCaptureReader(source, options);
+        frames.Format = std::string(reader->Format());
+        TCaptureBatch batch;
+        for (;;) {
+            batch.Clear();
+            const bool more = reader->ReadBatch(batch, 5);
+            CHECK(more == !batch.Frames.empty());
+            CHECK(batch.Frames.size() <= 5);
+            const bool signal = reader->SignalStats() != nullptr;
+            CHECK(!signal || batch.Timing.size() == batch.Frames.size());
+            for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+                const TCaptureFrame& frame = batch.Frames[i];
+                const std::string_view text = batch.Input(frame);
+                if (signal) {
+                    CHECK(frame.Line == (frames.Frames.empty() ? 1 : frames.Frames.back().Burst + 1));
+                    CHECK(frame.Kind == TCaptureKind::ckBits || frame.Kind == TCaptureKind::ckCut ||
+                          frame.Kind == TCaptureKind::ckInvalid);
+                }
+                if (frame.Kind == TCaptureKind::ckBits) {
+                    CHECK(frame.BitCount >= 1 && frame.BitCount <= TFrameBits::MaxLength);
+                    CHECK(text.size() == (std::size_t{frame.BitCount} + 3) / 4);
+                    for (const char c : text) {
+                        CHECK((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+                    }
+                }
+                frames.Frames.push_back({frame.Line, frame.Kind, std::string(text),
+                                         signal ? batch.Timing[i].Time : 0.0});
+            }
+            if (!more) {
+                break;
+            }
+        }
+    } catch (const TInputError& error) {
+        frames.Failed = true;
+        CHECK(*error.what() != 0);
+    } catch (const std::bad_alloc&) {
+        Fail("out of memory", __FILE__, __LINE__);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "exception: %s\n", error.what());
+        Fail("an exception other than TInputError from the registry", __FILE__, __LINE__);
+    }
+    return frames;
+}
+
+// The frames a burst decoder makes of the edges read directly, as the registry writes them.
+TFrames DecodeEdges(const TOutcome& direct) {
+    TFrames frames;
+    try {
+        TBurstDecoder decoder(direct.Initial, direct.SamplePeriod);
+        std::vector<TSignalFrame> decoded;
+        decoder.Feed(direct.Edges, decoded);
+        decoder.Finish(direct.End, decoded);
+        for (const TSignalFrame& frame : decoded) {
+            TFrameSeen seen{frame.Burst, TCaptureKind::ckCut, std::string(), frame.Time};
+            if (frame.Outcome == TSignalOutcome::soComplete) {
+                seen.Kind = TCaptureKind::ckBits;
+                for (std::int32_t k = 0; 4 * k < frame.Bits.Length; ++k) {
+                    const std::uint64_t word = frame.Bits.Words[static_cast<std::size_t>(k) / 16];
+                    seen.Text.push_back("0123456789ABCDEF"[(word >> (60 - 4 * (k % 16))) & 0xF]);
+                }
+            } else if (frame.Outcome == TSignalOutcome::soInvalid) {
+                seen.Kind = TCaptureKind::ckInvalid;
+                seen.Text = std::to_string(frame.Clocks) + " clocks: more than a frame can hold";
+            }
+            frames.Frames.push_back(seen);
+        }
+    } catch (const TInputError&) {
+        frames.Failed = true;
+    }
+    return frames;
+}
+
+void CheckRegistry(TReader reader, std::string_view input, std::size_t clock, std::size_t data,
+                   const TOutcome& direct) {
+    if ((reader == rdSigrok || reader == rdBinary) && direct.Failed && direct.Edges.empty()) {
+        return; // refused at once: not worth the files the registry would read it from
+    }
+    const std::string path = PlaceInput(reader, input);
+    // The registry reads files by name; standard input carries the text formats.
+    const std::string_view bytes = path.empty() ? input : std::string_view();
+    const std::string sessionBytes = reader == rdSigrok ? std::string(input) : std::string();
+    const std::string_view detect = reader == rdSigrok ? std::string_view(sessionBytes) : bytes;
+    const TFrames named = ReadThroughRegistry(detect, path, FormatNames[reader], clock, data);
+    const TFrames recognised = ReadThroughRegistry(detect, path, "auto", clock, data);
+    if (!recognised.Failed && recognised.Format == FormatNames[reader]) {
+        CHECK(!named.Failed);
+        CHECK(named.Frames == recognised.Frames);
+    }
+    // A fault of the input stops both ways of reading it.
+    if (direct.Failed) {
+        CHECK(named.Failed);
+        return;
+    }
+    // The channels chosen by index are those of the direct read unless a channel is named
+    // like an index (names come first) or both are one channel: then only the above holds.
+    try {
+        const TChannelChoice choice = ChooseChannels(direct.Names, std::to_string(clock), std::to_string(data));
+        if (choice.Clock != clock || choice.Data != data) {
+            return;
+        }
+    } catch (const TChannelError&) {
+        CHECK(named.Failed);
+        return;
+    }
+    const TFrames replay = DecodeEdges(direct);
+    CHECK(named.Failed == replay.Failed);
+    if (!named.Failed) {
+        CHECK(named.Frames == replay.Frames);
+    }
+}
 
 } // namespace
 
@@ -186,5 +394,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CHECK(SameEdge(shorter.Edges[i], whole.Edges[i]));
         }
     }
+
+    const std::size_t channels = std::max<std::size_t>(whole.Names.size(), 1);
+    CheckRegistry(reader, input, clock % channels, dataChannel % channels, whole);
     return 0;
 }

@@ -1,6 +1,8 @@
-// Writes the signal sample captures (tests/data/captures/signal-biss.*) from the sample
-// waveform, and seeds for the signal readers' fuzz harness.
+// Writes the signal sample captures (tests/data/captures/signal-biss.*) from the link of
+// tests/support/signalsamples.h, and seeds for the signal readers' fuzz harness. The model's
+// random numbers come from a fixed seed: the files come out the same on every run.
 #include "logicwriters.h"
+#include "signalsamples.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -28,7 +30,7 @@ int main(int argc, char** argv) {
     }
     const std::filesystem::path captures = argv[1];
     const std::filesystem::path seeds = argv[2];
-    const TWaveform w = BuildBissSampleWaveform();
+    const TWaveform w = BuildSignalSample().Capture.Wave;
     WriteFile(captures / "signal-biss.csv", WriteSaleaeDigitalCsv(w));
     WriteFile(captures / "signal-biss.vcd", WriteVcd(w));
     WriteSigrokSession(w, captures / "signal-biss.sr");
@@ -37,8 +39,9 @@ int main(int argc, char** argv) {
     // Seeds: the first byte chooses the reader (see fuzz/signal_fuzzer.cpp), the second the
     // channels; binary seeds hold two channel files, the first's length in 4 bytes before them.
     std::filesystem::create_directories(seeds);
+    // The seeds: the capture's first 100 us, the cut first burst and one whole frame.
     TWaveform small = w;
-    small.End = 8e-6;
+    small.End = 100e-6;
     for (auto& toggles : small.Toggles) {
         std::erase_if(toggles, [&](double t) { return t > small.End; });
     }
@@ -52,8 +55,7 @@ int main(int argc, char** argv) {
         seed.append(reinterpret_cast<const char*>(&size), 4);
         WriteFile(seeds / ("binary-v" + std::to_string(version)), seed + a + b);
     }
-    small.SampleRate = 1e6;
-    WriteSigrokSession(small, seeds / "session.tmp", 1, 4);
+    WriteSigrokSession(small, seeds / "session.tmp", 1, 1000);
     WriteFile(seeds / "sigrok", std::string("\x03\x01", 2) + ReadFile(seeds / "session.tmp"));
     std::filesystem::remove(seeds / "session.tmp");
     return 0;

@@ -3,6 +3,7 @@
 // sizes; bad inputs refused naming where, after the good part; the recognition predicates;
 // sigrok-cli's own conversions; the sample captures of tests/data/captures.
 #include "logicwriters.h"
+#include "signalsamples.h"
 #include "signal/saleaebinary.h"
 #include "signal/saleaedigital.h"
 #include "signal/sigroksession.h"
@@ -600,7 +601,7 @@ TEST(SignalFormats, SigrokCliConversionsReadBackTheWaveform) {
 // The sample captures stored in tests/data/captures.
 
 TEST(SignalFormats, SampleCapturesHoldTheSampleWaveform) {
-    const TWaveform w = BuildBissSampleWaveform();
+    const TWaveform w = BuildSignalSample().Capture.Wave;
     const TSignal expected = Expected(w, 0, 1);
     const fs::path data = CAPTURE_DATA_DIR;
     {

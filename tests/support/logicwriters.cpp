@@ -190,8 +190,13 @@ void WriteSigrokSession(const TWaveform& waveform, const std::filesystem::path& 
     }
     for (const auto& [name, text] : entries) {
         zip_source_t* source = zip_source_buffer(archive, text->data(), text->size(), 0);
-        if (source == nullptr || zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
+        const zip_int64_t index =
+            source == nullptr ? -1 : zip_file_add(archive, name.c_str(), source, ZIP_FL_OVERWRITE);
+        // A fixed modification time (2024-01-01), so that the same waveform gives the same bytes.
+        if (index < 0 || zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), 1704067200, 0) != 0) {
+            if (index < 0) {
+                zip_source_free(source);
+            }
             zip_discard(archive);
             throw std::runtime_error("cannot add " + name + " to " + path.string());
         }
@@ -253,49 +258,4 @@ std::string WriteVcd(const TWaveform& waveform) {
         out += line + "\n";
     }
     return out;
-}
-
-TWaveform BuildBissSampleWaveform() {
-    // Three frames, each 64 clock periods of 1 us (MA low 500 ns, then high), 20 us apart. The
-    // slave answers on SLO: low for the acknowledge, then the frame's bits, high first, each
-    // bit set at a rising edge of MA; SLO goes high again (idle) after the frame.
-    const std::uint64_t frames[] = {0xC004C9BA71753000ULL, 0xC0040000007D3000ULL, 0xC00491A2B3B6B000ULL};
-    TWaveform w;
-    w.Names = {"MA", "SLO", "CH2", "CH3"};
-    w.Initial = {1, 1, 0, 1};
-    w.Toggles.resize(4);
-    w.SampleRate = 10e6;
-    const double period = 1e-6;
-    double start = 2e-6;
-    for (const std::uint64_t frame : frames) {
-        std::uint8_t slo = 1;
-        for (int k = 0; k < 64; ++k) {
-            const double fall = start + k * period;
-            const double rise = fall + period / 2;
-            w.Toggles[0].push_back(fall);
-            w.Toggles[0].push_back(rise);
-            // Bit 63 first, set at the rising edge.
-            const std::uint8_t bit = static_cast<std::uint8_t>((frame >> (63 - k)) & 1);
-            const std::uint8_t level = k == 0 ? 0 : bit;
-            if (level != slo) {
-                w.Toggles[1].push_back(rise);
-                slo = level;
-            }
-        }
-        const double after = start + 64 * period + 3e-6;
-        if (slo == 0) {
-            w.Toggles[1].push_back(after);
-        }
-        w.Toggles[2].push_back(start - 1e-6);
-        w.Toggles[2].push_back(after + 1e-6);
-        start += 84e-6;
-    }
-    w.Toggles[3].push_back(100e-6);
-    for (auto& toggles : w.Toggles) {
-        for (double& time : toggles) {
-            time = std::round(time * 1e7) / 1e7; // on the 100 ns grid
-        }
-    }
-    w.End = std::round((start + 5e-6) * 1e7) / 1e7;
-    return w;
 }

@@ -35,7 +35,3 @@ void WriteSigrokSession(const TWaveform& waveform, const std::filesystem::path& 
 // a whole number, one `$var wire 1` per channel, the initial values at #0 in $dumpvars, the
 // changes at each time on one line, and the end as a last time.
 std::string WriteVcd(const TWaveform& waveform);
-
-// The sample captures of tests/data/captures: three 64-clock frames of a master and a slave on
-// channels MA and SLO, and two more channels, on a 100 ns grid.
-TWaveform BuildBissSampleWaveform();

@@ -40,6 +40,9 @@ struct TModelFrame {
     bool Cdm = false;
     double IdleBefore = 0.0; // MA high before f0, seconds; 0: the link's IdleTime
     bool Silent = false;     // no slave answers: SLO stays high (the frame reads all ones)
+    // Glitches on MA at these times from f0, in clock periods (negative: in the idle before),
+    // besides those of TLinkParams::GlitchRate; each is a pulse of GlitchWidth.
+    std::vector<double> GlitchesAt;
 };
 
 struct TLinkParams {
@@ -131,6 +134,9 @@ inline TModelCapture RunLink(const TLinkParams& link, const std::vector<TModelFr
             frame.Silent ? std::vector<bool>(frame.Bits.size(), true) : BitsOfFrame(frame.Bits, frame.Cds);
         const auto n = static_cast<int>(bits.size());
         const double f0 = t;
+        for (const double at : frame.GlitchesAt) {
+            glitch(f0 + at * period);
+        }
         ma.push_back({f0 + jitter(), -1});
         std::vector<double> rises;
         for (int k = 0; k < n; ++k) {

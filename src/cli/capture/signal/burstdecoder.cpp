@@ -493,8 +493,30 @@ TSignalFrameReader::TSignalFrameReader(TLogicSource& source)
 
 bool TSignalFrameReader::Read(std::vector<TSignalFrame>& frames) {
     frames.clear();
+    if (FError) {
+        // The fault that ended the frames delivered last.
+        const std::exception_ptr error = FError;
+        FError = nullptr;
+        std::rethrow_exception(error);
+    }
     while (frames.empty() && !FDone) {
-        if (FSource.Read(FEdges)) {
+        bool more = false;
+        try {
+            more = FSource.Read(FEdges);
+        } catch (const TInputError&) {
+            // The input went wrong after the changes read so far: the capture ends there.
+            // The frames those changes complete come out first (the burst the fault cuts as a
+            // cut one), the fault on the next call.
+            FDone = true;
+            FDecoder.Finish(FLastTime, frames);
+            if (frames.empty()) {
+                throw;
+            }
+            FError = std::current_exception();
+            return true;
+        }
+        if (more) {
+            FLastTime = FEdges.back().Time;
             FDecoder.Feed(FEdges, frames);
         } else {
             FDecoder.Finish(FSource.EndTime(), frames);

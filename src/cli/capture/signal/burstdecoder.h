@@ -57,6 +57,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -192,7 +193,9 @@ class TSignalFrameReader {
 public:
     explicit TSignalFrameReader(TLogicSource& source);
     // Replaces `frames` with the next frames, at least one unless the capture is exhausted;
-    // returns false when none was left. Throws TInputError as the source and the decoder do.
+    // returns false when none was left. Throws TInputError as the source and the decoder do;
+    // when the source fails, the capture is taken to end at its last change: the frames that
+    // completes (and the burst it cuts, as cut) come first, the TInputError on the next call.
     bool Read(std::vector<TSignalFrame>& frames);
     const TBurstCounters& Counters() const { return FDecoder.Counters(); }
 
@@ -200,6 +203,8 @@ private:
     TLogicSource& FSource;
     TBurstDecoder FDecoder;
     std::vector<TLogicEdge> FEdges;
+    double FLastTime = 0.0;
+    std::exception_ptr FError;
     bool FDone = false;
 };
 

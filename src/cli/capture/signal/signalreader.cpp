@@ -54,9 +54,28 @@ bool TSignalCaptureReader::ReadBatch(TCaptureBatch& batch, std::size_t maxFrames
     const std::size_t textLimit = batch.Text.size() + MaxBatchTextBytes;
     // A batch of other frames gains timing for each from here on.
     batch.Timing.resize(batch.Frames.size());
+    if (FError) {
+        const std::exception_ptr error = FError;
+        FError = nullptr;
+        std::rethrow_exception(error);
+    }
     while (BatchHasRoom(batch, limit, textLimit)) {
         if (FNext == FPending.size()) {
-            if (FEnded || !FFrames->Read(FPending)) {
+            bool more = false;
+            try {
+                more = !FEnded && FFrames->Read(FPending);
+            } catch (const TInputError&) {
+                // The frames of this batch come back first, the fault on the next call.
+                FEnded = true;
+                FPending.clear();
+                FNext = 0;
+                if (batch.Frames.size() == before) {
+                    throw;
+                }
+                FError = std::current_exception();
+                break;
+            }
+            if (!more) {
                 FEnded = true;
                 FPending.clear();
                 FNext = 0;

@@ -7,6 +7,7 @@
 #include "signal/logicsource.h"
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,7 +20,8 @@ void SelectSignalChannels(TLogicSource& logic, const TReaderOptions& options);
 // The frames of a signal capture, each numbered by its burst (the record's source is
 // "name#burst"): a complete burst is a ckBits frame (its N bits as hexadecimal text, bit 0 the
 // top bit of the first digit, zeros after the last bit), a cut one ckCut, one too long to
-// decode ckInvalid; every frame has its TFrameTiming in the batch.
+// decode ckInvalid; every frame has its TFrameTiming in the batch. A fault of the input
+// (TInputError) comes from the call after the one that handed on the frames before it.
 class TSignalCaptureReader final : public TCaptureReader {
 public:
     // `bytes` is the input the logic source reads from, kept alive with it (may be nullptr
@@ -42,6 +44,7 @@ private:
     std::vector<TSignalFrame> FPending;
     std::size_t FNext = 0;
     bool FEnded = false;
+    std::exception_ptr FError; // a fault held back while the frames before it are handed on
     TSignalStats FStats;
     std::string FText;
 };
