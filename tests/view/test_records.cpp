@@ -51,6 +51,14 @@ const TSample Samples[] = {
     {"saleae-biss.csv", {}},
     {"sigrok-data.txt", {}},
     {"binary-frames.bin", {"--frame-bytes", "8"}},
+    {"signal-biss.csv", {}},
+    {"signal-biss.sr", {}},
+    {"signal-biss.vcd", {}},
+    {"signal-biss-binary", {"--clock", "0", "--data", "1"}},
+    {"signal-biss-binary/digital_1.bin", {"--clock", "digital_0", "--data", "digital_1"}},
+    {"signal-registers.sr", {}},
+    {"signal-registers.vcd", {"--scale", "360/67108864:deg"}},
+    {"signal-biss.vcd", {"--clock", "0", "--data", "1", "--length", "24"}},
 };
 
 std::string SamplePath(const char* file) {
