@@ -170,7 +170,9 @@ void TFrameView::ShowFrame(const TCaptureStore& store, std::size_t index, const 
 }
 
 QSize TFrameView::sizeHint() const {
-    return QSize(600, 4 * fontMetrics().height() + 60);
+    // The bits (two rows for long frames), the legend and the lines of text.
+    const int lines = static_cast<int>(FText.count(QLatin1Char('\n'))) + 1;
+    return QSize(600, (lines + 1) * fontMetrics().height() + (FHasBits ? 3 * (fontMetrics().height() + 6) + 16 : 8));
 }
 
 void TFrameView::paintEvent(QPaintEvent*) {

@@ -98,6 +98,9 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FFrameSplit->setObjectName(QStringLiteral("frameSplit"));
     FFrameSplit->addWidget(FFrameView);
     FFrameSplit->addWidget(FSignalView);
+    FFrameSplit->setStretchFactor(0, 0);
+    FFrameSplit->setStretchFactor(1, 1);
+    FFrameSplit->setChildrenCollapsible(false);
 
     // Beside the records: corvane-decode's summary and the register traffic.
     auto monospace = [](QPlainTextEdit* edit) {
@@ -171,8 +174,8 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FRightSplit->setObjectName(QStringLiteral("rightSplit"));
     FRightSplit->addWidget(FPlot);
     FRightSplit->addWidget(FBottomSplit);
-    FRightSplit->setStretchFactor(0, 3);
-    FRightSplit->setStretchFactor(1, 2);
+    FRightSplit->setStretchFactor(0, 1);
+    FRightSplit->setStretchFactor(1, 1);
 
     auto* right = new QWidget;
     auto* rightLayout = new QVBoxLayout(right);
@@ -588,6 +591,12 @@ void TViewWindow::SelectFrame(std::size_t i) {
     }
     const TCapture& c = FLoaded->Capture;
     FFrameView->ShowFrame(c.Store, i, c.Settings.Layout, c.Scale);
+    // The frame's text is never cut off: the lines below give way to it.
+    const QList<int> sizes = FFrameSplit->sizes();
+    const int wanted = FFrameView->sizeHint().height();
+    if (sizes.size() == 2 && sizes[0] < wanted && sizes[0] + sizes[1] > wanted) {
+        FFrameSplit->setSizes({wanted, sizes[0] + sizes[1] - wanted});
+    }
     if (c.Store.HasTime()) {
         ReadFrameLines(i);
     }
