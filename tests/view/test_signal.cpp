@@ -327,3 +327,35 @@ TEST(SignalWindow, ListsTheRegisterAccessesAndDrawsAFramesLines) {
     EXPECT_EQ(window.SignalView()->Marks().Samples.size(), static_cast<std::size_t>(store.BitCount(3) - 1));
     EXPECT_FALSE(window.SignalView()->Window().Edges.empty());
 }
+
+TEST(SignalLoad, ReadingTheLinesFailsWithAReason) {
+    // A capture of frames has no lines; a signal capture whose file went away cannot be read.
+    TCapture frames;
+    std::string error;
+    ASSERT_EQ(Load(SamplePath("hex-frames.txt"), frames, error), TLoadResult::lrOk) << error;
+    const fs::path dir = MakeTempDir("view-gone");
+    const fs::path copy = dir / "gone.vcd";
+    fs::copy_file(SamplePath("signal-registers.vcd"), copy);
+    TCapture gone;
+    ASSERT_EQ(Load(copy.string(), gone, error), TLoadResult::lrOk) << error;
+    fs::remove_all(dir);
+    struct TCase {
+        const TCapture* Capture;
+        const char* Needle;
+    };
+    const TCase cases[] = {{&frames, "no signal capture"}, {&gone, "gone.vcd"}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Needle);
+        TSignalWindow window;
+        const std::atomic<bool> cancel{false};
+        error.clear();
+        EXPECT_EQ(ReadSignalWindow(*c.Capture, 0.0, 1e-3, window, cancel, error), TLoadResult::lrFailed);
+        EXPECT_NE(error.find(c.Needle), std::string::npos) << error;
+    }
+    // A cancelled read stops.
+    TCapture capture;
+    ASSERT_EQ(Load(SamplePath("signal-registers.vcd"), capture, error), TLoadResult::lrOk) << error;
+    TSignalWindow window;
+    const std::atomic<bool> cancel{true};
+    EXPECT_EQ(ReadSignalWindow(capture, 0.0, 1.0, window, cancel, error), TLoadResult::lrCancelled);
+}
