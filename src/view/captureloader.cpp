@@ -1,16 +1,27 @@
 #include "captureloader.h"
 
 #include "capture.h"
+#include "control/controlframes.h"
+#include "control/registermap.h"
 #include "options.h"
 #include "platform.h"
 #include "records.h"
+#include "registers.h"
 #include "scan.h"
+#include "signal/saleaebinary.h"
+#include "signal/saleaedigital.h"
+#include "signal/signalreader.h"
+#include "signal/sigroksession.h"
+#include "signal/vcd.h"
+#include "summary.h"
 #include "textout.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -28,6 +39,8 @@ TReaderOptions ReaderOptionsOf(const TLoadSettings& settings) {
     options.Path = settings.File;
     options.Column = settings.Column;
     options.FrameBytes = settings.FrameBytes;
+    options.ClockChannel = settings.ClockChannel;
+    options.DataChannel = settings.DataChannel;
     return options;
 }
 
@@ -59,9 +72,9 @@ TFrameSource SourceOf(TCaptureKind kind) {
     switch (kind) {
     case TCaptureKind::ckHex: return TFrameSource::fsHex;
     case TCaptureKind::ckBissFields: return TFrameSource::fsFields;
-    case TCaptureKind::ckInvalid:
-    case TCaptureKind::ckBits:
-    case TCaptureKind::ckCut: break;
+    case TCaptureKind::ckBits: return TFrameSource::fsBits;
+    case TCaptureKind::ckCut: return TFrameSource::fsCut;
+    case TCaptureKind::ckInvalid: break;
     }
     return TFrameSource::fsInvalid;
 }
@@ -70,6 +83,8 @@ TCaptureKind KindOf(TFrameSource source) {
     switch (source) {
     case TFrameSource::fsHex: return TCaptureKind::ckHex;
     case TFrameSource::fsFields: return TCaptureKind::ckBissFields;
+    case TFrameSource::fsBits: return TCaptureKind::ckBits;
+    case TFrameSource::fsCut: return TCaptureKind::ckCut;
     case TFrameSource::fsInvalid: break;
     }
     return TCaptureKind::ckInvalid;
@@ -92,7 +107,33 @@ TCaptureFrame CaptureFrameOf(const TCaptureStore& store, std::size_t i, std::str
     frame.InputOffset = 0;
     frame.InputSize = static_cast<std::uint32_t>(input.size());
     frame.Data = store.Fields(i);
+    frame.BitCount = store.BitCount(i);
     return frame;
+}
+
+// The timing of a stored frame of a signal capture.
+TFrameTiming TimingOf(const TCaptureStore& store, std::size_t i) {
+    TFrameTiming timing;
+    timing.Time = store.Time(i);
+    timing.ClockHz = store.ClockHz(i);
+    timing.LineDelay = store.LineDelay(i);
+    timing.Cdm = store.Cdm(i);
+    return timing;
+}
+
+// Splits text of CSV records (one a line, no line breaks inside fields) into their fields.
+std::vector<std::vector<std::string>> SplitCsvLines(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        rows.push_back(SplitCsvRecord(line));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    }
+    return rows;
 }
 
 } // namespace
@@ -192,7 +233,15 @@ void DecodeBatch(const TFrameLayout& layout, const TFrameLayoutParams& params, T
         TStoredFrame& stored = work.Frames[i];
         stored.Line = frame.Line;
         stored.Source = SourceOf(frame.Kind);
-        stored.Outcome = OutcomeOf(f.Outcome);
+        stored.Outcome = record.Cut ? TFrameOutcome::foCut : OutcomeOf(f.Outcome);
+        if (i < work.Batch.Timing.size()) {
+            const TFrameTiming& timing = work.Batch.Timing[i];
+            stored.Time = timing.Time;
+            stored.ClockHz = timing.ClockHz;
+            stored.LineDelay = timing.LineDelay;
+            stored.Cdm = timing.Cdm;
+            stored.BitCount = frame.Kind == TCaptureKind::ckBits ? frame.BitCount : std::uint16_t{0};
+        }
         stored.CrcOk = f.CrcOk;
         stored.Error = f.Error;
         stored.Warning = f.Warning;
@@ -231,20 +280,53 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
         return TLoadResult::lrFailed;
     }
     capture.FormatName = std::string(reader->Format());
+    capture.SourceSeparator = reader->SourceSeparator();
+    const bool signal = IsSignalCapture(*reader);
+
+    // The summary as corvane-decode --summary counts it, and for signal captures the control
+    // channel's register accesses, both gathered on the reading thread as batches pass.
+    TSummarySink summary(TOutputFormat::ofTable, settings.Layout, CliScaleOf(capture.Scale));
+    const std::unique_ptr<TBatchResult> summaryResult = summary.NewResult();
+    TStringSinkOutput summaryOut;
+    const TSinkInput input{settings.File, reader.get(), 0};
+    summary.BeginInput(input, summaryOut);
+    TControlDecoder control;
+    std::vector<TControlBits> controlBits;
+    std::vector<TRegisterAccess> accesses;
+    std::uint64_t frames = 0;
 
     // One thread reads and decodes, this one stores: the two halves of the work take about
     // as long as each other.
     TBatchQueue queue;
     std::thread producer([&] {
         try {
+            std::uint64_t sequence = 0;
             while (!cancel.load(std::memory_order_relaxed)) {
                 auto work = std::make_unique<TDecodedBatch>();
                 if (!reader->ReadBatch(work->Batch, LoadBatchFrames)) {
                     break;
                 }
                 DecodeBatch(layout, settings.Layout, *work);
+                summary.Process(work->Batch, *summaryResult);
+                summary.Consume(work->Batch, *summaryResult, sequence++, input, summaryOut);
+                for (const TCaptureFrame& frame : work->Batch.Frames) {
+                    frames += frame.Kind == TCaptureKind::ckCut ? 0 : 1;
+                }
+                if (signal) {
+                    controlBits.clear();
+                    if (AppendControlBits(work->Batch, layout, 0, controlBits)) {
+                        control.Feed(controlBits, accesses);
+                    }
+                }
                 if (!queue.Push(std::move(work))) {
                     break;
+                }
+            }
+            if (!cancel.load(std::memory_order_relaxed)) {
+                summary.EndInput(input, summaryOut);
+                summary.Finish(frames, summaryOut);
+                if (signal) {
+                    control.Finish(accesses);
                 }
             }
             queue.Finish(nullptr);
@@ -285,7 +367,27 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
         error = settings.File + ": not enough memory for the capture";
         return TLoadResult::lrFailed;
     }
-    return cancel.load() ? TLoadResult::lrCancelled : TLoadResult::lrOk;
+    if (cancel.load()) {
+        return TLoadResult::lrCancelled;
+    }
+    capture.SummaryText = std::move(summaryOut.Text);
+    if (signal) {
+        TRegisterFormatter formatter(TOutputFormat::ofCsv);
+        formatter.SetSourceName(0, settings.File);
+        const auto header = SplitCsvLines(formatter.Header());
+        if (!header.empty()) {
+            capture.RegisterColumns = header.front();
+        }
+        TOutBuffer out;
+        TRegisterMap map;
+        for (const TRegisterAccess& access : accesses) {
+            formatter.AppendRecord(out, access);
+            map.Add(access);
+        }
+        capture.RegisterRows = SplitCsvLines(out.View());
+        capture.RegisterMapText = FormatRegisterMap(map, TOutputFormat::ofTable);
+    }
+    return TLoadResult::lrOk;
 }
 
 // ---- Records ----
@@ -297,14 +399,20 @@ struct TRecordSource::TImpl {
 
     explicit TImpl(const TCapture& capture)
         : Capture(capture), Layout(capture.Settings.Layout),
-          Formatter(TOutputFormat::ofCsv, capture.Settings.Layout, CliScaleOf(capture.Scale)) {
-        Formatter.SetSourceName(capture.Settings.File);
+          Formatter(TOutputFormat::ofCsv, capture.Settings.Layout, CliScaleOf(capture.Scale),
+                    capture.SourceSeparator == '#') {
+        Formatter.SetSourceName(capture.Settings.File, capture.SourceSeparator);
     }
 
     void Append(TOutBuffer& out, std::size_t i) const {
         const std::string input = Capture.Store.Input(i);
         const TCaptureFrame frame = CaptureFrameOf(Capture.Store, i, input);
-        const TDecodedRecord record = DecodeCaptureFrame(Layout, frame, input);
+        TDecodedRecord record = DecodeCaptureFrame(Layout, frame, input);
+        TFrameTiming timing;
+        if (Capture.Store.HasTime()) {
+            timing = TimingOf(Capture.Store, i);
+            record.Timing = &timing;
+        }
         Formatter.AppendRecord(out, frame, input, record);
     }
 };
@@ -424,6 +532,8 @@ bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& set
     settings.Format = options.Reader.Format;
     settings.Column = options.Reader.Column;
     settings.FrameBytes = options.Reader.FrameBytes;
+    settings.ClockChannel = options.Reader.ClockChannel;
+    settings.DataChannel = options.Reader.DataChannel;
     settings.Layout = options.Layout;
     settings.ScaleText.clear();
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -434,4 +544,84 @@ bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& set
         }
     }
     return true;
+}
+
+// ---- The lines of a signal capture ----
+
+namespace {
+
+// The logic source of a signal format over the file again; `bytes` keeps the file open for
+// the formats read through a byte source.
+std::unique_ptr<TLogicSource> OpenLogicSource(const std::string& format, const std::string& path,
+                                              std::unique_ptr<TInputFile>& bytes) {
+    std::string error;
+    if (format == "saleae-binary") {
+        std::filesystem::path where = PathFromUtf8(path);
+        std::error_code code;
+        if (!std::filesystem::is_directory(where, code)) {
+            where = where.parent_path().empty() ? std::filesystem::path(".") : where.parent_path();
+        }
+        return OpenSaleaeBinaryExport({where});
+    }
+    if (format == "sigrok-session") {
+        return OpenSigrokSession(PathFromUtf8(path));
+    }
+    if (format != "vcd" && format != "saleae-digital") {
+        throw TInputError(0, "\"" + format + "\" is no signal capture");
+    }
+    bytes = TInputFile::Open(path, error);
+    if (!bytes) {
+        throw TInputError(0, "cannot open: " + error);
+    }
+    return format == "vcd" ? OpenVcdSource(*bytes) : OpenSaleaeDigitalSource(*bytes);
+}
+
+} // namespace
+
+TLoadResult ReadSignalWindow(const TCapture& capture, double from, double to, TSignalWindow& window,
+                             const std::atomic<bool>& cancel, std::string& error) {
+    window = TSignalWindow{};
+    window.From = from;
+    window.To = to;
+    const std::string& path = capture.Settings.File;
+    try {
+        std::unique_ptr<TInputFile> bytes;
+        const std::unique_ptr<TLogicSource> logic = OpenLogicSource(capture.FormatName, path, bytes);
+        SelectSignalChannels(*logic, ReaderOptionsOf(capture.Settings));
+        std::uint8_t levels = logic->InitialLevels();
+        std::vector<TLogicEdge> edges;
+        bool done = false;
+        while (!done && logic->Read(edges)) {
+            if (cancel.load(std::memory_order_relaxed)) {
+                return TLoadResult::lrCancelled;
+            }
+            for (const TLogicEdge& edge : edges) {
+                if (edge.Time > to) {
+                    done = true;
+                    break;
+                }
+                if (edge.Time <= from) {
+                    levels = edge.Levels;
+                    continue;
+                }
+                if (window.Edges.size() >= TSignalWindow::MaxEdges) {
+                    window.Truncated = true;
+                    done = true;
+                    break;
+                }
+                window.Edges.push_back({edge.Time, (edge.Levels & LogicClockBit) != 0,
+                                        (edge.Levels & LogicDataBit) != 0, (edge.Levels & LogicGapBit) != 0});
+            }
+        }
+        window.ClockAtFrom = (levels & LogicClockBit) != 0;
+        window.DataAtFrom = (levels & LogicDataBit) != 0;
+        window.GapAtFrom = (levels & LogicGapBit) != 0;
+    } catch (const TInputError& e) {
+        error = (e.Line() > 0 ? path + ":" + std::to_string(e.Line()) : path) + ": " + e.what();
+        return TLoadResult::lrFailed;
+    } catch (const std::bad_alloc&) {
+        error = path + ": not enough memory for the lines";
+        return TLoadResult::lrFailed;
+    }
+    return TLoadResult::lrOk;
 }

@@ -75,5 +75,12 @@ std::vector<TLayoutCandidate> ScanLayouts(const TCapture& capture, std::size_t c
 // message in `error` for anything corvane-decode would refuse, or not exactly one file.
 bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& settings, std::string& error);
 
+// Reads the clock and data lines of a signal capture (capture.FormatName one of the signal
+// formats) again from its file, from the start up to `to`, keeping their changes in
+// (from, to] and their levels at `from`. Stops early, returning lrCancelled, once `cancel` is
+// set; lrFailed with `error` when the file cannot be read (it may have changed since).
+TLoadResult ReadSignalWindow(const TCapture& capture, double from, double to, TSignalWindow& window,
+                             const std::atomic<bool>& cancel, std::string& error);
+
 // Splits one CSV record (RFC 4180, without its line end) into fields.
 std::vector<std::string> SplitCsvRecord(std::string_view record);

@@ -80,8 +80,9 @@ enum class TFrameOutcome : std::uint8_t {
 };
 
 // What the source delivered: a frame's bits as hexadecimal text, a line that is not a frame,
-// or fields already cut out by a logic analyzer's decoder.
-enum class TFrameSource : std::uint8_t { fsHex, fsInvalid, fsFields };
+// fields already cut out by a logic analyzer's decoder, the received bits of a signal
+// capture's burst (kept as packed digits), or a burst the capture cut.
+enum class TFrameSource : std::uint8_t { fsHex, fsInvalid, fsFields, fsBits, fsCut };
 
 // The marks of the strip under the plot, as bits so that a range of frames ORs them together.
 enum TFrameMark : std::uint8_t {
@@ -104,6 +105,12 @@ struct TStoredFrame {
     double Value = 0.0;          // the combined count as a number (signed where the layout says)
     double Time = std::numeric_limits<double>::quiet_NaN(); // seconds; NaN without a time
     TFrameData Fields;           // fsFields only
+    // Signal captures (frames with a Time): fsBits frames' bit count, clock, line delay and
+    // the CDM bit after them; zero for the others.
+    std::uint16_t BitCount = 0;
+    double ClockHz = 0.0;
+    double LineDelay = 0.0;
+    std::uint8_t Cdm = 0;
 };
 
 // Counts over the whole capture, kept up to date while frames are appended.
@@ -121,7 +128,10 @@ struct TCaptureTotals {
     double Maximum = std::numeric_limits<double>::quiet_NaN();
 };
 
-// The frames of one capture, in capture order, at about 18 bytes a frame plus its input text.
+// The frames of one capture, in capture order. Every frame costs its value (8 bytes), its
+// flags (2) and where its input ends (4) plus the input itself; a signal capture's frame also
+// its time, clock and line delay (8 each) and bit count (2), its received bits packed two
+// hexadecimal digits a byte: 45 bytes for a 40-bit frame, 48 for a 64-bit one.
 class TCaptureStore {
 public:
     void Clear();
@@ -132,7 +142,7 @@ public:
     double Value(std::size_t i) const { return FValues[i]; }
     std::uint64_t Line(std::size_t i) const;
     TFrameOutcome Outcome(std::size_t i) const { return static_cast<TFrameOutcome>(FFlags[i] & 3U); }
-    TFrameSource Source(std::size_t i) const { return static_cast<TFrameSource>((FFlags[i] >> 2) & 3U); }
+    TFrameSource Source(std::size_t i) const { return static_cast<TFrameSource>((FFlags[i] >> 2) & 7U); }
     bool CrcOk(std::size_t i) const { return (FFlags[i] & FlagCrcOk) != 0; }
     bool Error(std::size_t i) const { return (FFlags[i] & FlagError) != 0; }
     bool Warning(std::size_t i) const { return (FFlags[i] & FlagWarning) != 0; }
@@ -147,16 +157,31 @@ public:
     // Whether the frames carry times (signal captures); then Time() never decreases.
     bool HasTime() const { return FHasTime; }
     double Time(std::size_t i) const { return FHasTime ? FTimes[i] : static_cast<double>(i); }
+    // The timing of a signal capture's frame (HasTime()): 0 for frames whose bits were not
+    // received (cut or invalid bursts) and in captures without times.
+    std::uint16_t BitCount(std::size_t i) const { return FHasTime ? FBitCounts[i] : std::uint16_t{0}; }
+    double ClockHz(std::size_t i) const { return FHasTime ? FClocks[i] : 0.0; }
+    double LineDelay(std::size_t i) const { return FHasTime ? FDelays[i] : 0.0; }
+    std::uint8_t Cdm(std::size_t i) const { return (FFlags[i] & FlagCdm) != 0 ? 1 : 0; }
 
     const TCaptureTotals& Totals() const { return FTotals; }
     // Bytes held, for the memory budget.
     std::size_t MemoryBytes() const;
 
 private:
-    static constexpr std::uint8_t FlagCrcOk = 1U << 4;
-    static constexpr std::uint8_t FlagError = 1U << 5;
-    static constexpr std::uint8_t FlagWarning = 1U << 6;
-    static constexpr std::uint8_t FlagTruncated = 1U << 7;
+    // Bits 0-1 the outcome, 2-4 the source, then these.
+    static constexpr std::uint16_t FlagCrcOk = 1U << 5;
+    static constexpr std::uint16_t FlagError = 1U << 6;
+    static constexpr std::uint16_t FlagWarning = 1U << 7;
+    static constexpr std::uint16_t FlagTruncated = 1U << 8;
+    static constexpr std::uint16_t FlagCdm = 1U << 9;
+    static constexpr std::uint16_t FlagPacked = 1U << 10; // the input is packed digits
+    static constexpr unsigned TextChunkBits = 16;
+
+    // Where frame i's input ends in FText.
+    std::uint64_t TextEnd(std::size_t i) const {
+        return FTextBases[i >> TextChunkBits] + FTextEnds[i];
+    }
 
     TChunkedVector<double> FValues;
     // Lines as runs of consecutive numbers: frame FRunFirst[r] and those after it, up to the
@@ -165,13 +190,18 @@ private:
     TChunkedVector<std::uint64_t> FRunFirst;
     TChunkedVector<std::uint64_t> FRunLine;
     std::uint64_t FLastLine = 0;
-    TChunkedVector<std::uint8_t> FFlags;
-    // The input texts one after another; FTextEnds[i] is where frame i's ends.
+    TChunkedVector<std::uint16_t> FFlags;
+    // The input texts one after another (fsBits frames as packed digits); frame i's ends at
+    // FTextBases[i / 2^16] + FTextEnds[i]: an offset within the frames of its chunk.
     TChunkedVector<char, 20> FText;
-    TChunkedVector<std::uint64_t> FTextEnds;
+    TChunkedVector<std::uint32_t, TextChunkBits> FTextEnds;
+    std::vector<std::uint64_t> FTextBases;
     // Filled from the first fsFields frame on, with zeros for the frames before it.
     TChunkedVector<TFrameData> FFields;
     TChunkedVector<double> FTimes;
+    TChunkedVector<double> FClocks;
+    TChunkedVector<double> FDelays;
+    TChunkedVector<std::uint16_t> FBitCounts;
     bool FHasTime = false;
     TCaptureTotals FTotals;
 };
@@ -184,6 +214,10 @@ struct TLoadSettings {
     std::uint32_t FrameBytes = 0;   // 0: not given
     TFrameLayoutParams Layout;      // the window's layout by default
     std::string ScaleText;          // "NUM/DEN[:UNIT]" or empty for none
+    // Signal captures: the clock (MA) and data (SLO) channels, by name or 0-based index;
+    // empty to choose them by their usual names.
+    std::string ClockChannel;
+    std::string DataChannel;
 };
 
 // The scale as the plot uses it: value = count x Factor, written with Unit.
@@ -193,10 +227,39 @@ struct TViewScale {
     std::string Unit;
 };
 
+// The clock (MA) and data (SLO) lines of a signal capture over [From, To]: their levels at
+// From and every change after it.
+struct TSignalEdge {
+    double Time = 0.0;
+    bool Clock = true;
+    bool Data = true;
+    bool Gap = false; // the levels are unknown from here to the next change
+};
+struct TSignalWindow {
+    static constexpr std::size_t MaxEdges = 1U << 16;
+    double From = 0.0;
+    double To = 0.0;
+    bool ClockAtFrom = true;
+    bool DataAtFrom = true;
+    bool GapAtFrom = false;
+    bool Truncated = false; // more than MaxEdges changes: the rest left out
+    std::vector<TSignalEdge> Edges;
+};
+
 // A loaded capture: the frames and how they were read.
 struct TCapture {
     TLoadSettings Settings;
     std::string FormatName; // the format actually read (never "auto")
     TViewScale Scale;
     TCaptureStore Store;
+    // What separates the file's name from a frame's number in the records: ':' before line
+    // numbers, '#' before the burst numbers of a signal capture.
+    char SourceSeparator = ':';
+    // corvane-decode --summary's table for the capture with its layout.
+    std::string SummaryText;
+    // Signal captures: the register accesses of the control channel (columns and one row of
+    // fields per access, as corvane-decode's register records) and the register map as text.
+    std::vector<std::string> RegisterColumns;
+    std::vector<std::vector<std::string>> RegisterRows;
+    std::string RegisterMapText;
 };

@@ -82,7 +82,20 @@ void TFrameView::ShowFrame(const TCaptureStore& store, std::size_t index, const 
         return;
     }
     const std::string input = store.Input(index);
-    QString head = tr("Frame %1, line %2: %3").arg(index + 1).arg(store.Line(index)).arg(QString::fromStdString(input));
+    const bool signal = store.HasTime();
+    QString head = signal ? tr("Frame %1, burst %2 at %3 s: %4")
+                                .arg(index + 1)
+                                .arg(store.Line(index))
+                                .arg(store.Time(index), 0, 'g', 10)
+                                .arg(QString::fromStdString(input))
+                          : tr("Frame %1, line %2: %3").arg(index + 1).arg(store.Line(index)).arg(QString::fromStdString(input));
+    if (signal && store.BitCount(index) > 0) {
+        head += tr("\n%1 bits   clock %2 kHz   line delay %3 ns   CDM %4")
+                    .arg(store.BitCount(index))
+                    .arg(store.ClockHz(index) / 1e3, 0, 'g', 6)
+                    .arg(store.LineDelay(index) * 1e9, 0, 'g', 5)
+                    .arg(store.Cdm(index));
+    }
     TFrameFields f;
     try {
         const TFrameLayout layout(params);
@@ -96,8 +109,18 @@ void TFrameView::ShowFrame(const TCaptureStore& store, std::size_t index, const 
                 f.Outcome = TDecodeOutcome::doInvalidInput;
             }
             break;
+        case TFrameSource::fsBits:
+            if (ParseFrameBitsHex(input, store.BitCount(index), FBits)) {
+                FHasBits = true;
+                f = DecodeFrameBits(layout, FBits);
+                FSpans = FrameBitSpans(params, layout.CrcWidth(), f, FBits.Length);
+            } else {
+                f.Outcome = TDecodeOutcome::doInvalidInput;
+            }
+            break;
         case TFrameSource::fsFields: f = DecodeFrameData(layout, store.Fields(index)); break;
-        case TFrameSource::fsInvalid: f.Outcome = TDecodeOutcome::doInvalidInput; break;
+        case TFrameSource::fsInvalid:
+        case TFrameSource::fsCut: f.Outcome = TDecodeOutcome::doInvalidInput; break;
         }
     } catch (const std::invalid_argument& e) {
         FText = head + QLatin1Char('\n') + QString::fromUtf8(e.what());
@@ -105,9 +128,10 @@ void TFrameView::ShowFrame(const TCaptureStore& store, std::size_t index, const 
         return;
     }
     if (store.Outcome(index) == TFrameOutcome::foCut) {
-        FText = head + QLatin1Char('\n') + tr("The capture ends inside this frame (cut).");
+        FText = head + QLatin1Char('\n') + tr("The capture (its start, its end or a gap) cuts this frame.");
     } else if (f.Outcome == TDecodeOutcome::doInvalidInput) {
-        FText = head + QLatin1Char('\n') + tr("Not a frame: the input is not hexadecimal frame text.");
+        FText = head + QLatin1Char('\n') + (signal ? tr("Not a frame: the burst could not be decoded.")
+                                                     : tr("Not a frame: the input is not hexadecimal frame text."));
     } else if (f.Outcome == TDecodeOutcome::doNoStartBit) {
         FText = head + QLatin1Char('\n') + tr("No start bit: no 0-then-1 pair after the first bit.");
     } else {
@@ -146,7 +170,9 @@ void TFrameView::ShowFrame(const TCaptureStore& store, std::size_t index, const 
 }
 
 QSize TFrameView::sizeHint() const {
-    return QSize(600, 4 * fontMetrics().height() + 60);
+    // The bits (two rows for long frames), the legend and the lines of text.
+    const int lines = static_cast<int>(FText.count(QLatin1Char('\n'))) + 1;
+    return QSize(600, (lines + 1) * fontMetrics().height() + (FHasBits ? 3 * (fontMetrics().height() + 6) + 16 : 8));
 }
 
 void TFrameView::paintEvent(QPaintEvent*) {

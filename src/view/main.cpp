@@ -28,7 +28,8 @@ const char* const UsageText =
     "Shows a capture of BiSS-C frames: the position against time or frame number, the records\n"
     "and each frame's bits. The layout, scale and input options are corvane-decode's:\n"
     "-n/--length, --multiturn, --status-bits, --crc, --crc-start, --crc-not-inverted, --gray,\n"
-    "--signed, --scale NUM/DEN[:UNIT], --input, --column, --frame-bytes.\n"
+    "--signed, --scale NUM/DEN[:UNIT], --input, --column, --frame-bytes, --clock, --data.\n"
+    "FILE may be a folder (a binary export of one file per channel).\n"
     "\n"
     "  --export-plot OUT  write the plot of the whole capture as PNG or SVG and exit\n"
     "  --size WxH         the size of the exported plot in pixels (default 1200x600)\n"
@@ -191,6 +192,17 @@ int main(int argc, char** argv) {
                                                       [&store](std::size_t i) { return store.Marks(i); });
             window.SelectFrame(error != SIZE_MAX ? error : 0);
         }
+        // A signal capture's frame has its lines read again in the background: wait for them.
+        QTimer lines;
+        QEventLoop linesLoop;
+        QObject::connect(&lines, &QTimer::timeout, &linesLoop, [&] {
+            if (!window.IsReadingLines()) {
+                linesLoop.quit();
+            }
+        });
+        lines.start(50);
+        QTimer::singleShot(30000, &linesLoop, &QEventLoop::quit);
+        linesLoop.exec();
         QTimer::singleShot(300, &loop, &QEventLoop::quit);
         loop.exec();
         if (!window.grab().save(arguments.Screenshot)) {

@@ -125,6 +125,13 @@ void PaintPlot(QPainter& painter, const QRect& rect, const TPlotScene& scene, co
         painter.drawText(QRectF(px - lw / 2.0 - 2, g.XAxis.top(), lw + 4, g.XAxis.height()),
                          Qt::AlignCenter, label);
     }
+    // What X is, left of its labels: seconds for a signal capture, else frame numbers.
+    if (scene.Store != nullptr) {
+        painter.setPen(text);
+        painter.drawText(QRect(g.YAxis.left(), g.XAxis.top(), g.YAxis.width() - 4, g.XAxis.height()),
+                         Qt::AlignRight | Qt::AlignVCenter,
+                         scene.Store->HasTime() ? QStringLiteral("t (s)") : QStringLiteral("frame"));
+    }
     for (const double y : yTicks) {
         const double py = g.Curve.top() + YToPixel(v, y, h);
         painter.setPen(grid);

@@ -4,6 +4,7 @@
 #include "plotexport.h"
 #include "plotwidget.h"
 #include "recordtable.h"
+#include "signalview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -26,6 +28,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -34,6 +37,8 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTabWidget>
 #include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
@@ -86,6 +91,57 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FTable->setWordWrap(false);
     FFrameView = new TFrameView;
     FFrameView->Clear();
+    FSignalView = new TSignalView;
+    FSignalView->ShowText(tr("The lines MA and SLO of a frame show here for signal captures."));
+    FLinesCancel = std::make_shared<std::atomic<bool>>(false);
+    FFrameSplit = new QSplitter(Qt::Vertical);
+    FFrameSplit->setObjectName(QStringLiteral("frameSplit"));
+    FFrameSplit->addWidget(FFrameView);
+    FFrameSplit->addWidget(FSignalView);
+    FFrameSplit->setStretchFactor(0, 0);
+    FFrameSplit->setStretchFactor(1, 1);
+    FFrameSplit->setChildrenCollapsible(false);
+
+    // Beside the records: corvane-decode's summary and the register traffic.
+    auto monospace = [](QPlainTextEdit* edit) {
+        edit->setReadOnly(true);
+        edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    };
+    FSummaryText = new QPlainTextEdit;
+    FSummaryText->setAccessibleName(tr("Summary of the capture"));
+    monospace(FSummaryText);
+    FRegisterTable = new QTableWidget;
+    FRegisterTable->setAccessibleName(tr("Register accesses"));
+    FRegisterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FRegisterTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FRegisterTable->verticalHeader()->hide();
+    FRegisterMap = new QPlainTextEdit;
+    FRegisterMap->setAccessibleName(tr("Register map"));
+    monospace(FRegisterMap);
+    auto* registers = new QSplitter(Qt::Vertical);
+    registers->addWidget(FRegisterTable);
+    registers->addWidget(FRegisterMap);
+    FTabs = new QTabWidget;
+    FTabs->addTab(FTable, tr("&Records"));
+    FTabs->addTab(FSummaryText, tr("S&ummary"));
+    FTabs->addTab(registers, tr("Re&gisters"));
+    connect(FRegisterTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        // The access's frame: the burst number, found among the frames by its line.
+        if (!FLoaded || row < 0) {
+            return;
+        }
+        const QTableWidgetItem* item = FRegisterTable->item(row, 1);
+        const TCaptureStore& store = FLoaded->Capture.Store;
+        const std::uint64_t frame = item != nullptr ? item->text().toULongLong() : 0;
+        for (std::size_t i = 0; i < store.Size(); ++i) {
+            if (store.Line(i) == frame) {
+                SelectFrame(i);
+                FTabs->setCurrentIndex(0);
+                return;
+            }
+        }
+    });
 
     // The message bar: errors stay here until dismissed or the next good load.
     FMessageBar = new QWidget;
@@ -110,16 +166,16 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
 
     FBottomSplit = new QSplitter(Qt::Horizontal);
     FBottomSplit->setObjectName(QStringLiteral("bottomSplit"));
-    FBottomSplit->addWidget(FTable);
-    FBottomSplit->addWidget(FFrameView);
+    FBottomSplit->addWidget(FTabs);
+    FBottomSplit->addWidget(FFrameSplit);
     FBottomSplit->setStretchFactor(0, 3);
     FBottomSplit->setStretchFactor(1, 2);
     FRightSplit = new QSplitter(Qt::Vertical);
     FRightSplit->setObjectName(QStringLiteral("rightSplit"));
     FRightSplit->addWidget(FPlot);
     FRightSplit->addWidget(FBottomSplit);
-    FRightSplit->setStretchFactor(0, 3);
-    FRightSplit->setStretchFactor(1, 2);
+    FRightSplit->setStretchFactor(0, 1);
+    FRightSplit->setStretchFactor(1, 1);
 
     auto* right = new QWidget;
     auto* rightLayout = new QVBoxLayout(right);
@@ -189,11 +245,13 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FMainSplit->restoreState(settings.value(QStringLiteral("view/mainSplit")).toByteArray());
     FRightSplit->restoreState(settings.value(QStringLiteral("view/rightSplit")).toByteArray());
     FBottomSplit->restoreState(settings.value(QStringLiteral("view/bottomSplit")).toByteArray());
+    FFrameSplit->restoreState(settings.value(QStringLiteral("view/frameSplit")).toByteArray());
 }
 
 TViewWindow::~TViewWindow() {
     // A load still running writes into its own capture; let it stop before the window goes.
     FCancel->store(true);
+    FLinesCancel->store(true);
     QThreadPool::globalInstance()->waitForDone();
 }
 
@@ -203,6 +261,7 @@ void TViewWindow::closeEvent(QCloseEvent* event) {
     settings.setValue(QStringLiteral("view/mainSplit"), FMainSplit->saveState());
     settings.setValue(QStringLiteral("view/rightSplit"), FRightSplit->saveState());
     settings.setValue(QStringLiteral("view/bottomSplit"), FBottomSplit->saveState());
+    settings.setValue(QStringLiteral("view/frameSplit"), FFrameSplit->saveState());
     QMainWindow::closeEvent(event);
 }
 
@@ -210,6 +269,8 @@ void TViewWindow::BuildActions() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     QAction* open = file->addAction(tr("&Open\u2026"), this, &TViewWindow::ShowChoose);
     open->setShortcut(QKeySequence::Open);
+    QAction* openFolder = file->addAction(tr("Open &Folder\u2026"), this, &TViewWindow::ShowChooseFolder);
+    openFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     FRecentMenu = file->addMenu(tr("Open &Recent"));
     RebuildRecentMenu();
     file->addSeparator();
@@ -278,6 +339,14 @@ QWidget* TViewWindow::BuildSidePanel() {
     FColumn = new QLineEdit;
     FColumn->setPlaceholderText(QStringLiteral("miso"));
     form->addRow(tr("C&olumn"), named(FColumn, tr("Column or data line")));
+    FClock = new QLineEdit;
+    FClock->setPlaceholderText(QStringLiteral("MA"));
+    FClock->setToolTip(tr("Signal captures: the clock channel, by name or 0-based index"));
+    form->addRow(tr("Cloc&k channel"), named(FClock, tr("Clock channel")));
+    FData = new QLineEdit;
+    FData->setPlaceholderText(QStringLiteral("SLO"));
+    FData->setToolTip(tr("Signal captures: the data channel, by name or 0-based index"));
+    form->addRow(tr("&Data channel"), named(FData, tr("Data channel")));
     FFrameBytes = new QSpinBox;
     FFrameBytes->setRange(0, 32);
     FFrameBytes->setSpecialValueText(tr("not set"));
@@ -337,7 +406,7 @@ QWidget* TViewWindow::BuildSidePanel() {
     for (QSpinBox* box : {FFrameBytes, FMultiTurn, FPositionBits, FStatusBits}) {
         connect(box, &QSpinBox::valueChanged, this, &TViewWindow::PanelChanged);
     }
-    for (QLineEdit* edit : {FColumn, FCrc, FCrcStart, FScale}) {
+    for (QLineEdit* edit : {FColumn, FClock, FData, FCrc, FCrcStart, FScale}) {
         connect(edit, &QLineEdit::textEdited, this, &TViewWindow::PanelChanged);
     }
     for (QCheckBox* box : {FCrcInverted, FGray, FSigned}) {
@@ -365,6 +434,8 @@ void TViewWindow::SetPanel(const TLoadSettings& s) {
     FFile->setText(QString::fromStdString(s.File));
     FFormat->setCurrentText(QString::fromStdString(s.Format));
     FColumn->setText(QString::fromStdString(s.Column));
+    FClock->setText(QString::fromStdString(s.ClockChannel));
+    FData->setText(QString::fromStdString(s.DataChannel));
     FFrameBytes->setValue(static_cast<int>(s.FrameBytes));
     FMultiTurn->setValue(s.Layout.MultiTurnBits);
     FPositionBits->setValue(s.Layout.PositionBits);
@@ -383,6 +454,8 @@ TLoadSettings TViewWindow::SettingsFromPanel() const {
     s.File = FFile->text().toStdString();
     s.Format = FFormat->currentText().toStdString();
     s.Column = FColumn->text().trimmed().toStdString();
+    s.ClockChannel = FClock->text().trimmed().toStdString();
+    s.DataChannel = FData->text().trimmed().toStdString();
     s.FrameBytes = static_cast<std::uint32_t>(FFrameBytes->value());
     s.Layout.MultiTurnBits = FMultiTurn->value();
     s.Layout.PositionBits = FPositionBits->value();
@@ -490,6 +563,11 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());
     FFrameView->Clear();
+    FLinesCancel->store(true);
+    FReadingLines = false;
+    FSignalView->ShowText(capture.Store.HasTime() ? tr("Select a frame to see its lines MA and SLO.")
+                                                  : tr("The lines MA and SLO of a frame show here for signal captures."));
+    ShowCaptureDetails();
     if (FFormat->currentText() == QLatin1String("auto")) {
         FStatusBits->setToolTip(QString());
     }
@@ -513,6 +591,84 @@ void TViewWindow::SelectFrame(std::size_t i) {
     }
     const TCapture& c = FLoaded->Capture;
     FFrameView->ShowFrame(c.Store, i, c.Settings.Layout, c.Scale);
+    // The frame's text is never cut off: the lines below give way to it.
+    const QList<int> sizes = FFrameSplit->sizes();
+    const int wanted = FFrameView->sizeHint().height();
+    if (sizes.size() == 2 && sizes[0] < wanted && sizes[0] + sizes[1] > wanted) {
+        FFrameSplit->setSizes({wanted, sizes[0] + sizes[1] - wanted});
+    }
+    if (c.Store.HasTime()) {
+        ReadFrameLines(i);
+    }
+}
+
+void TViewWindow::ReadFrameLines(std::size_t i) {
+    // A read still running for another frame is cancelled; its result is dropped.
+    FLinesCancel->store(true);
+    FLinesCancel = std::make_shared<std::atomic<bool>>(false);
+    const unsigned generation = ++FLinesGeneration;
+    FReadingLines = true;
+    FSignalView->ShowText(tr("Reading the lines of burst %1\u2026").arg(FLoaded->Capture.Store.Line(i)));
+    const TCaptureStore& store = FLoaded->Capture.Store;
+    double from = 0.0;
+    double to = 0.0;
+    FrameWindowSpan(store, i, from, to);
+    const double f0 = store.Time(i);
+    const int bits = store.BitCount(i);
+    const double clock = store.ClockHz(i);
+    const double delay = store.LineDelay(i);
+    std::shared_ptr<TLoadedCapture> loaded = FLoaded;
+    auto cancel = FLinesCancel;
+    QThreadPool::globalInstance()->start([this, loaded, cancel, generation, from, to, f0, bits, clock, delay] {
+        auto window = std::make_shared<TSignalWindow>();
+        std::string error;
+        const TLoadResult result = ReadSignalWindow(loaded->Capture, from, to, *window, *cancel, error);
+        if (result == TLoadResult::lrCancelled) {
+            return;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, result, window, error, f0, bits, clock, delay] {
+                if (generation != FLinesGeneration) {
+                    return;
+                }
+                FReadingLines = false;
+                if (result == TLoadResult::lrOk) {
+                    FSignalView->ShowWindow(*window, f0, bits, clock, delay);
+                } else {
+                    FSignalView->ShowText(QString::fromStdString(error));
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TViewWindow::ShowCaptureDetails() {
+    const TCapture& c = FLoaded->Capture;
+    FSummaryText->setPlainText(QString::fromStdString(c.SummaryText));
+    FRegisterTable->clear();
+    FRegisterTable->setColumnCount(static_cast<int>(c.RegisterColumns.size()));
+    QStringList titles;
+    for (const std::string& column : c.RegisterColumns) {
+        titles << QString::fromStdString(column);
+    }
+    FRegisterTable->setHorizontalHeaderLabels(titles);
+    FRegisterTable->setRowCount(static_cast<int>(c.RegisterRows.size()));
+    for (std::size_t r = 0; r < c.RegisterRows.size(); ++r) {
+        const auto& row = c.RegisterRows[r];
+        for (std::size_t k = 0; k < row.size() && k < c.RegisterColumns.size(); ++k) {
+            FRegisterTable->setItem(static_cast<int>(r), static_cast<int>(k),
+                                    new QTableWidgetItem(QString::fromStdString(row[k])));
+        }
+    }
+    FRegisterTable->resizeColumnsToContents();
+    if (!c.Store.HasTime()) {
+        FRegisterMap->setPlainText(tr("Register traffic is read from the CDM and CDS bits of signal captures."));
+    } else if (c.RegisterRows.empty()) {
+        FRegisterMap->setPlainText(tr("No register accesses in the capture."));
+    } else {
+        FRegisterMap->setPlainText(QString::fromStdString(c.RegisterMapText));
+    }
 }
 
 void TViewWindow::GoToMark(bool forward, std::uint8_t mask) {
@@ -607,6 +763,13 @@ void TViewWindow::ShowChoose() {
         tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log *.sr *.vcd);;All files (*)"));
     if (!file.isEmpty()) {
         OpenFile(file);
+    }
+}
+
+void TViewWindow::ShowChooseFolder() {
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Capture Folder"));
+    if (!folder.isEmpty()) {
+        OpenFile(folder);
     }
 }
 

@@ -20,12 +20,16 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QPlainTextEdit;
 class QSplitter;
 class QTableView;
+class QTableWidget;
+class QTabWidget;
 class QTimer;
 class TFrameView;
 class TPlotWidget;
 class TRecordTableModel;
+class TSignalView;
 
 // A capture with its envelope, as a load delivers it.
 struct TLoadedCapture {
@@ -53,6 +57,12 @@ public:
     TPlotWidget* Plot() const { return FPlot; }
     QTableView* Table() const { return FTable; }
     TFrameView* FrameView() const { return FFrameView; }
+    TSignalView* SignalView() const { return FSignalView; }
+    // The register accesses of a signal capture's control channel, one row each.
+    QTableWidget* RegisterTable() const { return FRegisterTable; }
+    QPlainTextEdit* SummaryText() const { return FSummaryText; }
+    // Whether the lines of the selected frame are being read.
+    bool IsReadingLines() const { return FReadingLines; }
     // Selects frame i in the plot, the table and the frame view.
     void SelectFrame(std::size_t i);
 
@@ -75,6 +85,10 @@ private:
     void UpdateRecent(const QString& file);
     void RebuildRecentMenu();
     void ShowChoose();
+    void ShowChooseFolder();
+    // Reads the lines of frame i of a signal capture in the background for the signal view.
+    void ReadFrameLines(std::size_t i);
+    void ShowCaptureDetails();
     void ExportPlotDialog();
     void ExportCsvDialog();
     void FindLayout();
@@ -95,6 +109,15 @@ private:
     QTableView* FTable = nullptr;
     TRecordTableModel* FModel = nullptr;
     TFrameView* FFrameView = nullptr;
+    TSignalView* FSignalView = nullptr;
+    QSplitter* FFrameSplit = nullptr;
+    QTabWidget* FTabs = nullptr;
+    QPlainTextEdit* FSummaryText = nullptr;
+    QTableWidget* FRegisterTable = nullptr;
+    QPlainTextEdit* FRegisterMap = nullptr;
+    unsigned FLinesGeneration = 0;
+    bool FReadingLines = false;
+    std::shared_ptr<std::atomic<bool>> FLinesCancel;
     QSplitter* FMainSplit = nullptr;
     QSplitter* FRightSplit = nullptr;
     QSplitter* FBottomSplit = nullptr;
@@ -111,6 +134,8 @@ private:
     QLineEdit* FFile = nullptr;
     QComboBox* FFormat = nullptr;
     QLineEdit* FColumn = nullptr;
+    QLineEdit* FClock = nullptr;
+    QLineEdit* FData = nullptr;
     QSpinBox* FFrameBytes = nullptr;
     QSpinBox* FMultiTurn = nullptr;
     QSpinBox* FPositionBits = nullptr;

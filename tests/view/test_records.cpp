@@ -51,6 +51,14 @@ const TSample Samples[] = {
     {"saleae-biss.csv", {}},
     {"sigrok-data.txt", {}},
     {"binary-frames.bin", {"--frame-bytes", "8"}},
+    {"signal-biss.csv", {}},
+    {"signal-biss.sr", {}},
+    {"signal-biss.vcd", {}},
+    {"signal-biss-binary", {"--clock", "0", "--data", "1"}},
+    {"signal-biss-binary/digital_1.bin", {"--clock", "digital_0", "--data", "digital_1"}},
+    {"signal-registers.sr", {}},
+    {"signal-registers.vcd", {"--scale", "360/67108864:deg"}},
+    {"signal-biss.vcd", {"--clock", "0", "--data", "1", "--length", "24"}},
 };
 
 std::string SamplePath(const char* file) {
@@ -226,4 +234,37 @@ TEST(Records, CommandLineOptionsAreCorvaneDecodes) {
     EXPECT_FALSE(ParseLoadArguments({}, s, error));
     EXPECT_FALSE(ParseLoadArguments({"--length", "0", "a.txt"}, s, error));
     EXPECT_EQ(error.find("corvane-decode"), std::string::npos) << error;
+}
+
+TEST(Records, TheSummaryIsCorvaneDecodes) {
+    // The Summary tab's text for frame captures and signal captures, with and without a scale.
+    const TSample samples[] = {
+        {"hex-frames.txt", {}},
+        {"signal-registers.vcd", {}},
+        {"signal-biss.sr", {"--scale", "360/67108864:deg"}},
+        {"signal-biss-binary", {"--clock", "0", "--data", "1"}},
+    };
+    for (const TSample& sample : samples) {
+        const std::string path = SamplePath(sample.File);
+        SCOPED_TRACE(path);
+        std::vector<std::string> args = sample.Options;
+        args.push_back(path);
+        TLoadSettings settings;
+        std::string error;
+        ASSERT_TRUE(ParseLoadArguments(args, settings, error)) << error;
+        std::string command = std::string(CORVANE_DECODE_EXE) + " --summary";
+        for (const std::string& a : args) {
+            command += " " + Quoted(a);
+        }
+        int status = -1;
+        const std::string expected = RunCommand(command, status);
+        ASSERT_TRUE(status == 0 || status == 1) << status;
+        ASSERT_FALSE(expected.empty());
+
+        TCapture capture;
+        TLoadProgress progress;
+        const std::atomic<bool> cancel{false};
+        ASSERT_EQ(LoadCapture(settings, capture, progress, cancel, error), TLoadResult::lrOk) << error;
+        EXPECT_EQ(capture.SummaryText, expected);
+    }
 }
