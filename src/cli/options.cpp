@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "textutil.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -28,6 +30,24 @@ const char* const Footer =
     "Exit status: 0 when every frame decoded with a good CRC (--scan: a layout\n"
     "passed every frame), 1 otherwise or when the input holds no frame, 2 for a\n"
     "usage error or an input that cannot be read.";
+
+// The input formats as --help and the manual list them: each name of the registry with its
+// line, in the order in which --input auto tries them.
+std::string InputFormatsText() {
+    std::size_t width = AutoFormatName.size();
+    for (const TInputFormatInfo* info : InputFormats()) {
+        width = std::max(width, info->Name.size());
+    }
+    std::string text = "Input formats (--input), in the order auto tries them:\n";
+    for (const TInputFormatInfo* info : InputFormats()) {
+        text += "  ";
+        text += info->Name;
+        text.append(width + 2 - info->Name.size(), ' ');
+        text += info->Summary;
+        text += "\n";
+    }
+    return text;
+}
 
 struct TUsageError {
     std::string Message;
@@ -135,18 +155,7 @@ public:
 
 } // namespace
 
-bool ParseOptionNumber(std::string_view text, std::uint64_t& value) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty() || text[0] == '+' || text[0] == '-') {
-        return false;
-    }
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    return result.ec == std::errc() && result.ptr == text.data() + text.size();
-}
+bool ParseOptionNumber(std::string_view text, std::uint64_t& value) { return ParseDecimalOrHex(text, value); }
 
 bool ParseScaleText(std::string_view text, TScale& scale, std::string& error) {
     const std::size_t colon = text.find(':');
@@ -181,7 +190,7 @@ std::string VersionText() {
 TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOptions& options) {
     CLI::App app(Description, std::string(ProgramName));
     app.formatter(std::make_shared<THelpFormatter>());
-    app.footer(Footer);
+    app.footer(InputFormatsText() + "\n" + Footer);
     app.get_formatter()->column_width(26);
     app.set_help_flag("-h,--help", "Print this help and exit");
     app.set_version_flag("--version", VersionText(), "Print the version and exit");
@@ -229,8 +238,8 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
         inputList += ", ";
         inputList += info->Name;
     }
-    app.add_option("--input", o.Reader.Format, "auto, hex, csv, saleae-table, saleae-spi,\n"
-                                               "saleae-biss, sigrok or binary (default auto)")
+    app.add_option("--input", o.Reader.Format, "The input's format (default auto: recognised from\n"
+                                               "the input; the formats are listed below)")
         ->transform(OneOf(CLI::CheckedTransformer(inputNames), inputList))
         ->option_text("FORMAT")->group("Input");
     app.add_option("--column", o.Reader.Column, "The CSV column of the frame, or the data line of\n"

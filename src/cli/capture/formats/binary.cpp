@@ -86,5 +86,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule BinaryFormat{
-    {"binary", "raw bytes, a fixed number per frame"},
+    {"binary", "raw bytes, cut into frames by --frame-bytes"},
     Recognise, Open, true};

@@ -84,5 +84,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule CsvFormat{
-    {"csv", "any CSV with a header row; the frame is the hex text in the chosen column"},
+    {"csv", "CSV with a header row: the frame is the hex text in --column"},
     Recognise, Open, false};

@@ -340,4 +340,4 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule HexdumpFormat{
-    {"hexdump", "raw bytes as hexdump -C or xxd print them, cut by --frame-bytes"}, Recognise, Open, true};
+    {"hexdump", "bytes as hexdump -C or xxd print them, cut by --frame-bytes"}, Recognise, Open, true};

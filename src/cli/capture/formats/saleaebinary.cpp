@@ -48,5 +48,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource>, const TReader
 } // namespace
 
 extern const TInputFormatModule SaleaeBinaryFormat{
-    {"saleae-binary", "a logic analyzer's binary export (digital_N.bin per channel): clock and data signals"},
+    {"saleae-binary", "Logic 2 binary export: digital_N.bin files or their folder"},
     Recognise, Open, false, true};

@@ -81,5 +81,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeBissFormat{
-    {"saleae-biss", "a logic analyzer's BiSS export: each row holds the fields of one frame"},
+    {"saleae-biss", "BiSS analyzer export: each row holds one frame's fields"},
     Recognise, Open, false};

@@ -20,4 +20,4 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeDigitalFormat{
-    {"saleae-digital", "a logic analyzer's digital CSV export: clock and data signals"}, Recognise, Open, false};
+    {"saleae-digital", "Logic 2 digital CSV export of clock and data signals"}, Recognise, Open, false};

@@ -66,5 +66,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeSpiFormat{
-    {"saleae-spi", "a logic analyzer's SPI export: rows with the same packet id form a frame"},
+    {"saleae-spi", "SPI analyzer export: the rows of one packet id form a frame"},
     Recognise, Open, true};

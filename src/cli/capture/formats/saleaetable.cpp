@@ -94,5 +94,5 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeTableFormat{
-    {"saleae-table", "a logic analyzer's data-table export: enable ... disable spans of bytes"},
+    {"saleae-table", "Logic 2 data-table export: enable ... disable spans of bytes"},
     Recognise, Open, true};
