@@ -8,8 +8,6 @@
 namespace {
 
 constexpr std::string_view Replacement = "\xEF\xBF\xBD"; // U+FFFD
-constexpr char HexDigits[] = "0123456789ABCDEF";
-constexpr char LowerHexDigits[] = "0123456789abcdef";
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
@@ -30,10 +28,6 @@ template <typename TWrite> void ForEachCharacter(std::string_view text, TWrite w
 }
 
 } // namespace
-
-const char DigitPairs[201] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                             "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                             "8081828384858687888990919293949596979899";
 
 void TOutBuffer::Grow(std::size_t bytes) {
     const std::size_t needed = FUsed + bytes;
@@ -73,7 +67,7 @@ char* WriteHex(char* p, std::uint64_t value, int digits) {
     *p++ = '0';
     *p++ = 'x';
     for (int i = count - 1; i >= 0; --i) {
-        *p++ = i >= 16 ? '0' : HexDigits[(value >> (4 * i)) & 0xF];
+        *p++ = i >= 16 ? '0' : UpperHexDigits[(value >> (4 * i)) & 0xF];
     }
     return p;
 }
@@ -141,8 +135,8 @@ char* WriteTableText(char* p, std::string_view text) {
             p = WriteText(p, Replacement);
         } else if (IsControl(c)) {
             p = WriteText(p, "\\x");
-            *p++ = HexDigits[c >> 4];
-            *p++ = HexDigits[c & 0xF];
+            *p++ = UpperHexDigits[c >> 4];
+            *p++ = UpperHexDigits[c & 0xF];
         } else {
             p = WriteText(p, ch);
         }

@@ -3,6 +3,8 @@
 // table. Nothing here allocates per call once the buffer has grown to its working size.
 #pragma once
 
+#include "digits.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -85,14 +87,13 @@ inline char* WriteText(char* p, std::string_view text) {
     return p + text.size();
 }
 // Decimal digits two at a time: "00" to "99".
-extern const char DigitPairs[201];
 
 // The decimal digits of `value`: 32-bit arithmetic, four digits a step, for the usual values
 // (quicker than std::to_chars' 64-bit steps), then one copy of fixed size.
 [[gnu::always_inline]] inline char* WriteUnsigned32(char* p, std::uint32_t value) {
     if (value < 100) { // ACK lengths, CRCs: one or two digits from the pairs, no arithmetic
         const bool two = value >= 10;
-        std::memcpy(p, DigitPairs + 2 * value + (two ? 0 : 1), 2);
+        std::memcpy(p, DecimalDigitPairs.data() + 2 * value + (two ? 0 : 1), 2);
         return p + 1 + (two ? 1 : 0);
     }
     char digits[32];
@@ -102,17 +103,17 @@ extern const char DigitPairs[201];
         const std::uint32_t low = value % 10000;
         value /= 10000;
         first -= 4;
-        std::memcpy(first, DigitPairs + 2 * (low / 100), 2);
-        std::memcpy(first + 2, DigitPairs + 2 * (low % 100), 2);
+        std::memcpy(first, DecimalDigitPairs.data() + 2 * (low / 100), 2);
+        std::memcpy(first + 2, DecimalDigitPairs.data() + 2 * (low % 100), 2);
     }
     if (value >= 100) {
         first -= 2;
-        std::memcpy(first, DigitPairs + 2 * (value % 100), 2);
+        std::memcpy(first, DecimalDigitPairs.data() + 2 * (value % 100), 2);
         value /= 100;
     }
     if (value >= 10) {
         first -= 2;
-        std::memcpy(first, DigitPairs + 2 * value, 2);
+        std::memcpy(first, DecimalDigitPairs.data() + 2 * value, 2);
     } else {
         *--first = static_cast<char>('0' + value);
     }

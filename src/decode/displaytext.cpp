@@ -1,5 +1,7 @@
 #include "displaytext.h"
 
+#include "digits.h"
+
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -18,16 +20,6 @@ constexpr std::array<std::array<char16_t, 8>, 256> MakeByteDigits() {
 }
 constexpr std::array<std::array<char16_t, 8>, 256> ByteDigits = MakeByteDigits();
 
-// The two decimal digits of every number below 100.
-constexpr std::array<std::array<char16_t, 2>, 100> MakeDigitPairs() {
-    std::array<std::array<char16_t, 2>, 100> pairs{};
-    for (std::size_t i = 0; i < 100; ++i) {
-        pairs[i] = {static_cast<char16_t>(u'0' + i / 10), static_cast<char16_t>(u'0' + i % 10)};
-    }
-    return pairs;
-}
-constexpr std::array<std::array<char16_t, 2>, 100> DigitPairs = MakeDigitPairs();
-
 // Decimal digits of `value`.
 std::size_t CountDigits(std::uint64_t value) {
     std::size_t count = 1;
@@ -43,13 +35,13 @@ void PutDecimal(std::uint64_t value, std::size_t count, char16_t* out) {
     std::size_t at = count;
     while (value >= 100) {
         at -= 2;
-        out[at] = DigitPairs[value % 100][0];
-        out[at + 1] = DigitPairs[value % 100][1];
+        out[at] = static_cast<char16_t>(DecimalDigitPairs[2 * (value % 100)]);
+        out[at + 1] = static_cast<char16_t>(DecimalDigitPairs[2 * (value % 100) + 1]);
         value /= 100;
     }
     if (value >= 10) {
-        out[at - 2] = DigitPairs[value][0];
-        out[at - 1] = DigitPairs[value][1];
+        out[at - 2] = static_cast<char16_t>(DecimalDigitPairs[2 * value]);
+        out[at - 1] = static_cast<char16_t>(DecimalDigitPairs[2 * value + 1]);
     } else {
         out[at - 1] = static_cast<char16_t>(u'0' + value);
     }
@@ -80,11 +72,10 @@ void FormatAckText(std::int32_t ackLength, std::u16string& text) {
 }
 
 void FormatCrcText(std::uint16_t crc, std::u16string& text) {
-    static constexpr char16_t HexDigits[] = u"0123456789ABCDEF";
     const std::size_t length = crc > 0xFFF ? 4 : crc > 0xFF ? 3 : 2;
     text.assign(length, u'0');
     for (std::size_t i = 0; i < length; ++i) {
-        text[i] = HexDigits[(crc >> (4 * (length - 1 - i))) & 0xFU];
+        text[i] = static_cast<char16_t>(UpperHexDigits[(crc >> (4 * (length - 1 - i))) & 0xFU]);
     }
 }
 

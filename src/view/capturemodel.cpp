@@ -1,5 +1,7 @@
 #include "capturemodel.h"
 
+#include "digits.h"
+
 #include <new>
 
 namespace {
@@ -174,12 +176,11 @@ std::string TCaptureStore::Input(std::size_t i) const {
     if ((FFlags[i] & FlagPacked) == 0) {
         return text;
     }
-    static constexpr char Digits[] = "0123456789ABCDEF";
     const std::size_t digits = (FBitCounts[i] + 3U) / 4U;
     std::string hex(digits, '0');
     for (std::size_t k = 0; k < digits; ++k) {
         const auto byte = static_cast<unsigned char>(text[k / 2]);
-        hex[k] = Digits[k % 2 == 0 ? byte >> 4 : byte & 0xFU];
+        hex[k] = UpperHexDigits[k % 2 == 0 ? byte >> 4 : byte & 0xFU];
     }
     return hex;
 }

@@ -3,6 +3,8 @@
 // One definition of each, shared by the readers, their recognition rules and the options.
 #pragma once
 
+#include "digits.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -37,8 +39,6 @@ inline unsigned HexDigitValue(char c) {
     }
     return 16;
 }
-
-inline constexpr char UpperHexDigits[] = "0123456789ABCDEF";
 
 // The two uppercase hexadecimal digits of every byte.
 inline constexpr std::array<std::array<char, 2>, 256> HexPairs = [] {

@@ -98,10 +98,9 @@ bool ParseDumpLine(std::string_view line, TDumpLine& out, std::string& digits) {
 }
 
 std::string HexOffset(std::uint64_t offset) {
-    constexpr char digits[] = "0123456789abcdef";
     std::string text;
     do {
-        text.insert(text.begin(), digits[offset & 15]);
+        text.insert(text.begin(), LowerHexDigits[offset & 15]);
         offset >>= 4;
     } while (offset != 0);
     while (text.size() < 8) {
