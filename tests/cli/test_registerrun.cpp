@@ -436,3 +436,82 @@ TEST_F(RegisterRun, SeveralInputs) {
 }
 
 } // namespace
+
+namespace {
+
+// A frame of records read back as the register run sees it.
+struct TReadFrame {
+    std::uint64_t Burst;
+    TCaptureKind Kind;
+    double Time;
+    int Cdm; // -1: the frame has no CDM bit (not ckBits)
+    int Cds; // as TFrameTiming::Cds
+    std::uint16_t BitCount;
+};
+
+std::vector<TReadFrame> ReadRecords(const std::string& text, char& separator) {
+    TMemoryByteSource source(text);
+    const auto reader = OpenCaptureReader(source, TReaderOptions{});
+    separator = reader->SourceSeparator();
+    EXPECT_EQ(reader->Format(), "csv");
+    TCaptureBatch batch;
+    while (reader->ReadBatch(batch, 2)) { // batches of two: timing must follow the frames
+    }
+    EXPECT_EQ(batch.Timing.size(), batch.Frames.size());
+    std::vector<TReadFrame> frames;
+    for (std::size_t i = 0; i < batch.Frames.size() && i < batch.Timing.size(); ++i) {
+        const TCaptureFrame& f = batch.Frames[i];
+        const TFrameTiming& t = batch.Timing[i];
+        const bool bits = f.Kind == TCaptureKind::ckBits;
+        frames.push_back({f.Line, f.Kind, t.Time, bits ? t.Cdm : -1, t.Cds, f.BitCount});
+    }
+    return frames;
+}
+
+// Rows of records of a signal capture, each read back as its burst: cut bursts, bursts too
+// long to be frames, a CDS bit stated empty, rows that cannot be read, sources without a burst
+// number.
+TEST(RecordsReadBack, RowsBecomeTheCapturesFrames) {
+    const std::string header = "source,input,outcome,ack,cds,time,cdm,clock_hz,line_delay_s\n";
+    const std::string text = header +
+                             "\"a,b.sr#7\",,cut,,,0.5,,,\n"                   // a cut burst
+                             "a.sr#8,D56B554B10,decoded,3,1,0.75,1,1e6,2.5e-7\n" // a frame
+                             "a.sr#9,C0,decoded,3,,1.0,0,1e6,2.5e-7\n"          // CDS stated as none
+                             "a.sr#10,90 clocks: more than a frame can hold,invalid,,,1.25,,,\n"
+                             "a.sr#11,C0,decoded,3,0,soon,0,,\n"                // a time that is none
+                             "a.sr#12,C0,decoded,3,2,1.5,0,,\n"                 // a bit that is none
+                             "no burst,C0,decoded,3,0,1.75,1,,\n";              // burst: last + 1
+    char separator = 0;
+    const std::vector<TReadFrame> got = ReadRecords(text, separator);
+    EXPECT_EQ(separator, '#');
+    const std::vector<TReadFrame> want = {
+        {7, TCaptureKind::ckCut, 0.5, -1, TFrameTiming::CdsFromBits, 0},
+        {8, TCaptureKind::ckBits, 0.75, 1, 1, 40},
+        {9, TCaptureKind::ckBits, 1.0, 0, -1, 8},
+        {10, TCaptureKind::ckInvalid, 1.25, -1, TFrameTiming::CdsFromBits, 0},
+        {11, TCaptureKind::ckInvalid, 1.25, -1, TFrameTiming::CdsFromBits, 0},
+        {12, TCaptureKind::ckInvalid, 1.25, -1, TFrameTiming::CdsFromBits, 0},
+        {13, TCaptureKind::ckBits, 1.75, 1, 0, 8},
+    };
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        EXPECT_EQ(got[i].Burst, want[i].Burst);
+        EXPECT_EQ(got[i].Kind, want[i].Kind);
+        EXPECT_EQ(got[i].Time, want[i].Time);
+        EXPECT_EQ(got[i].Cdm, want[i].Cdm);
+        EXPECT_EQ(got[i].Cds, want[i].Cds);
+        EXPECT_EQ(got[i].BitCount, want[i].BitCount);
+    }
+
+    // Without a cds column the bit comes from the frame's bits; a miso column stays the frame.
+    const std::vector<TReadFrame> noCds = ReadRecords("source,input,time,cdm\nx#1,C0,0.5,1\n", separator);
+    ASSERT_EQ(noCds.size(), 1U);
+    EXPECT_EQ(noCds[0].Cds, TFrameTiming::CdsFromBits);
+    const std::vector<TReadFrame> miso = ReadRecords("miso,input,time,cdm\nC004C9BA71753000,zz,0.5,1\n", separator);
+    ASSERT_EQ(miso.size(), 1U);
+    EXPECT_EQ(miso[0].Kind, TCaptureKind::ckBits);
+    EXPECT_EQ(miso[0].BitCount, 64);
+}
+
+} // namespace
