@@ -10,6 +10,9 @@
 #include "bench_summary.h"
 #include "capture.h"
 #include "control/controlframes.h"
+#ifdef CORVANE_REGISTER_SINK
+#include "registersink.h"
+#endif
 #include "controlwaveform.h"
 #include "signal/signalreader.h"
 #include "waveformsource.h"
@@ -186,6 +189,49 @@ void DecodeStreams(benchmark::State& state, TInput input, bool registers) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * TotalFrames()));
 }
 
+#ifdef CORVANE_REGISTER_SINK
+// The register sink of corvane-decode --registers on the same streams, its two sides run one
+// after the other as the pipeline runs them with one thread: each batch's frames decoded into
+// control bits, then fed to the control decoder and written as CSV records into memory.
+void SinkStreams(benchmark::State& state, TInput input) {
+    const std::vector<std::string> names(BenchStreams().size(), "bench.vcd");
+    std::uint64_t frames = 0;
+    for (auto _ : state) {
+        frames = 0;
+        TRegisterSink sink(TOutputFormat::ofCsv, TFrameLayoutParams{}, false, names);
+        TStringSinkOutput out;
+        const std::unique_ptr<TBatchResult> result = sink.NewResult();
+        for (std::size_t s = 0; s < BenchStreams().size(); ++s) {
+            std::unique_ptr<TMemoryByteSource> bytes;
+            const std::unique_ptr<TCaptureReader> reader = OpenStream(BenchStreams()[s], input, bytes);
+            // A reader of changes in memory numbers bursts as a signal capture does.
+            const TSinkInput in{names[s], reader.get(), s};
+            sink.BeginInput(in, out);
+            TCaptureBatch batch;
+            for (std::uint64_t sequence = 0;; ++sequence) {
+                batch.Clear();
+                if (!reader->ReadBatch(batch, BatchFrames)) {
+                    break;
+                }
+                frames += batch.Frames.size();
+                sink.Process(batch, *result);
+                sink.Consume(batch, *result, sequence, in, out);
+            }
+            sink.EndInput(in, out);
+        }
+        sink.Finish(frames, out);
+        benchmark::DoNotOptimize(out.Text.data());
+    }
+    if (frames != TotalFrames()) {
+        state.SkipWithError("frames were lost");
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * TotalFrames()));
+}
+
+void BM_EdgesSink(benchmark::State& state) { SinkStreams(state, TInput::inEdges); }
+BENCHMARK(BM_EdgesSink)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+#endif
+
 void BM_EdgesPlain(benchmark::State& state) { DecodeStreams(state, TInput::inEdges, false); }
 void BM_EdgesRegisters(benchmark::State& state) { DecodeStreams(state, TInput::inEdges, true); }
 void BM_VcdPlain(benchmark::State& state) { DecodeStreams(state, TInput::inVcd, false); }
@@ -285,6 +331,8 @@ int main(int argc, char** argv) {
         }
     };
     added("  added by registers", reporter.Time("BM_EdgesRegisters"), reporter.Time("BM_EdgesPlain"));
+    reporter.PrintTime("BM_EdgesSink", "  the register sink, per frame", frames, "ns");
+    added("  added by the sink", reporter.Time("BM_EdgesSink"), reporter.Time("BM_EdgesPlain"));
     reporter.PrintTime("BM_VcdPlain", "VCD text in memory, per frame", frames, "ns");
     reporter.PrintTime("BM_VcdRegisters", "  with registers, per frame", frames, "ns");
     added("  added by registers", reporter.Time("BM_VcdRegisters"), reporter.Time("BM_VcdPlain"));

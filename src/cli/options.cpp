@@ -338,7 +338,7 @@ TParseResult ParseCommandLine(const std::vector<std::string>& args, TProgramOpti
             o.Mode = TRunMode::rmSummary;
         }
         if (registers->count() > 0) {
-            throw TUsageError{"--registers: the register accesses are not available yet"};
+            o.Mode = summary->count() > 0 ? TRunMode::rmRegisterMap : TRunMode::rmRegisters;
         }
 
         if (!scale.empty()) {

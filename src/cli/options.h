@@ -17,6 +17,7 @@ enum class TRunMode {
     rmSummary, // the summary of all frames
     rmScan,    // the layouts under which the frames pass
     rmRegisters, // the register accesses of the frames' control bits
+    rmRegisterMap, // the registers those accesses reached (--registers --summary)
 };
 
 struct TProgramOptions {

@@ -5,6 +5,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "records.h"
+#include "registersink.h"
 #include "scan.h"
 #include "summary.h"
 
@@ -64,6 +65,10 @@ public:
     void Message(std::string_view text) override { WriteMessage(text); }
 };
 
+// Runs that write a record as they go (of a frame, of a register access), as a pipe or a
+// file takes them best in CSV, not runs that write what they found at the end.
+bool RecordsMode(TRunMode mode) { return mode == TRunMode::rmRecords || mode == TRunMode::rmRegisters; }
+
 // What a run will do, decided before any input is read.
 struct TRunPlan {
     std::vector<std::string> Names; // the inputs; "-" for standard input
@@ -90,7 +95,7 @@ int PlanRun(const TProgramOptions& options, TRunPlan& plan) {
     }
     plan.Format = options.Format;
     if (!options.FormatGiven) {
-        const bool table = options.Mode != TRunMode::rmRecords || IsTerminal(TStandardStream::ssOutput);
+        const bool table = !RecordsMode(options.Mode) || IsTerminal(TStandardStream::ssOutput);
         plan.Format = table ? TOutputFormat::ofTable : TOutputFormat::ofCsv;
     }
     switch (options.Mode) {
@@ -107,13 +112,14 @@ int PlanRun(const TProgramOptions& options, TRunPlan& plan) {
             plan.Format, options.CrcGiven ? options.Layout.CrcPolynomial : 0, options.Layout.CrcStart);
         break;
     case TRunMode::rmRegisters:
-        // The options refuse it until its sink exists; a run never gets here.
-        WriteMessage("--registers: not available yet");
-        return 2;
+    case TRunMode::rmRegisterMap:
+        plan.Sink = std::make_unique<TRegisterSink>(plan.Format, options.Layout,
+                                                    options.Mode == TRunMode::rmRegisterMap, plan.Names);
+        break;
     }
     // Records on a terminal would be torn by a progress line on the same screen.
     plan.ProgressShown = IsTerminal(TStandardStream::ssError) &&
-                         (options.Mode != TRunMode::rmRecords || !IsTerminal(TStandardStream::ssOutput));
+                         (!RecordsMode(options.Mode) || !IsTerminal(TStandardStream::ssOutput));
     return 0;
 }
 

@@ -651,6 +651,9 @@ void TRecordSink::Process(const TCaptureBatch& batch, TBatchResult& result) cons
         TDecodedRecord record = DecodeCaptureFrame(FLayout, frame, input);
         if (timed) {
             record.Timing = &batch.Timing[i];
+            if (record.Timing->Cds != TFrameTiming::CdsFromBits) {
+                record.Cds = record.Timing->Cds; // records read back state it
+            }
         }
         good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
         FFormatter->AppendRecord(r.Output, frame, input, record, &lines);

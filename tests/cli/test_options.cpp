@@ -103,12 +103,16 @@ TEST(Options, TableOfCommandLines) {
         {{"--input", "hex"}, -1, "", [](const TProgramOptions& o) {
              return o.Reader.Format == "hex" && o.Reader.ClockChannel.empty();
          }},
-        // The register accesses: not with --scan; with --summary the parser lets them pass
-        // until their output exists.
+        // The register accesses: not with --scan; with --summary the register map.
         {{"--registers", "--scan"}, 2, "choose one"},
         {{"--scan", "--registers"}, 2, "choose one"},
-        {{"--registers"}, 2, "--registers: the register accesses are not available yet"},
-        {{"--registers", "--summary"}, 2, "not available yet"},
+        {{"--registers"}, -1, "", [](const TProgramOptions& o) { return o.Mode == TRunMode::rmRegisters; }},
+        {{"--registers", "--summary"}, -1, "", [](const TProgramOptions& o) {
+             return o.Mode == TRunMode::rmRegisterMap;
+         }},
+        {{"--summary", "--registers", "--format", "jsonl"}, -1, "", [](const TProgramOptions& o) {
+             return o.Mode == TRunMode::rmRegisterMap && o.Format == TOutputFormat::ofJsonl;
+         }},
         {{"--summary", "--format", "jsonl"}, -1, "", [](const TProgramOptions& o) {
              return o.Mode == TRunMode::rmSummary && o.Format == TOutputFormat::ofJsonl;
          }},

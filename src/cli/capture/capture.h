@@ -64,10 +64,17 @@ struct TCaptureFrame {
 // (seconds from the second rising clock edge to the slave's ACK) and the CDM bit the master
 // sent after it (0 or 1). Frames whose burst was cut or too long have only Time.
 struct TFrameTiming {
+    // Cds of a frame whose received bits hold its CDS bit (a signal capture's frames).
+    static constexpr std::int8_t CdsFromBits = -2;
+
     double Time = 0.0;
     double ClockHz = 0.0;
     double LineDelay = 0.0;
     std::uint8_t Cdm = 0;
+    // The CDS bit (the slave's bit after the start bit) as the input states it: 0, 1, or -1
+    // for none, for records of a signal capture read back, whose frame text may hold bits of
+    // padding after the last received bit. CdsFromBits: the frame's bits tell it.
+    std::int8_t Cds = CdsFromBits;
 };
 
 // Frames read in one go, their texts in one buffer, so that a batch is a few allocations

@@ -11,7 +11,8 @@
 // ending on its start bit, has its CDM bit but no CDS.
 //
 // Records of a signal capture read back from corvane-decode's CSV output (columns cdm and
-// cds) are not read here: that is a matter of the output's columns, not of the capture.
+// cds) come as ckBits frames whose timing states the CDS bit (TFrameTiming::Cds): that bit is
+// taken as stated, not from the frame's text.
 #pragma once
 
 #include "capture.h"
@@ -37,7 +38,7 @@ inline std::int8_t CdsBitOf(const TFrameBits& bits, const TFrameFields& fields) 
 
 // The control bits of one frame of a signal capture from what is known of it: its timing,
 // and for a ckBits frame its bits and their decode (`fields` nullptr: the frame was not
-// decoded, CDS unknown). For a pipeline that decodes the frames anyway.
+// decoded, CDS unknown unless the timing states it). For a pipeline that decodes the frames anyway.
 inline TControlBits ControlBitsOf(const TCaptureFrame& frame, const TFrameTiming& timing,
                                   const TFrameBits* bits, const TFrameFields* fields,
                                   std::uint32_t source) noexcept {
@@ -47,7 +48,9 @@ inline TControlBits ControlBitsOf(const TCaptureFrame& frame, const TFrameTiming
     control.Source = source;
     if (frame.Kind == TCaptureKind::ckBits) {
         control.Cdm = static_cast<std::int8_t>(timing.Cdm != 0 ? 1 : 0);
-        if (bits != nullptr && fields != nullptr) {
+        if (timing.Cds != TFrameTiming::CdsFromBits) {
+            control.Cds = timing.Cds; // stated by the input (records read back)
+        } else if (bits != nullptr && fields != nullptr) {
             control.Cds = CdsBitOf(*bits, *fields);
         }
     }
