@@ -90,10 +90,12 @@ constexpr TRecordFieldInfo Fields[] = {
     {TRecordField::rfCrcOk, "crc_ok", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
     {TRecordField::rfTruncated, "truncated", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
     {TRecordField::rfCds, "cds", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 1; }, true},
-    {TRecordField::rfTime, "time", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    // Signal numbers in the table (see WriteTableSeconds): up to 999 s with 9 decimals, 7
+    // significant digits of a clock up to 99 MHz, 4 in exponent form for the line delay.
+    {TRecordField::rfTime, "time", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 13; }, true},
     {TRecordField::rfCdm, "cdm", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 1; }, true},
     {TRecordField::rfClockHz, "clock_hz", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 10; }, true},
-    {TRecordField::rfLineDelay, "line_delay_s", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    {TRecordField::rfLineDelay, "line_delay_s", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 9; }, true},
     {TRecordField::rfScaled, "scaled", TFieldPresence::fpScale, [](const TWidth&) -> std::size_t { return 12; }, true},
     {TRecordField::rfUnit, "unit", TFieldPresence::fpScale, [](const TWidth& c) { return std::max<std::size_t>(c.UnitWidth, 1); }, false},
 };
@@ -566,7 +568,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     if (begin(TRecordField::rfTime)) {
         present = timing != nullptr;
         if (present) {
-            p = WriteShortestDouble(p, timing->Time);
+            p = table ? WriteTableSeconds(p, timing->Time) : WriteShortestDouble(p, timing->Time);
         }
         end();
     }
@@ -580,14 +582,15 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     if (begin(TRecordField::rfClockHz)) {
         present = received;
         if (present) {
-            p = WriteShortestDouble(p, timing->ClockHz);
+            p = table ? WriteTableHertz(p, timing->ClockHz) : WriteShortestDouble(p, timing->ClockHz);
         }
         end();
     }
     if (begin(TRecordField::rfLineDelay)) {
         present = received;
         if (present) {
-            p = WriteShortestDouble(p, timing->LineDelay);
+            p = table ? WriteTableDelay(p, timing->LineDelay)
+                      : WriteShortestDouble(p, timing->LineDelay);
         }
         end();
     }

@@ -147,6 +147,32 @@ inline char* WriteBool(char* p, bool value) {
 char* WriteShortestDouble(char* p, double value);
 // `value` with exactly `decimals` decimals (the window shows four), no grouping.
 char* WriteFixedDouble(char* p, double value, int decimals);
+// `value` rounded to `digits` significant digits, in fixed notation (1000000, 19186.76,
+// 0.0001235); integer digits beyond `digits` are all written. Exponent form from 1e15 on, as
+// WriteFixedDouble.
+char* WriteSignificant(char* p, double value, int digits);
+// `value` rounded to `digits` significant digits in exponent form (2.500e-07).
+char* WriteScientific(char* p, double value, int digits);
+
+// The numbers of signal captures as tables show them to people; CSV and JSON keep the
+// shortest text that reads back as the same double. One rule per kind of quantity:
+// - times, durations and gaps: seconds with 9 decimals (nanoseconds, finer than the sample
+//   period of any logic analyzer up to 1 GHz), so that the points of a column line up;
+// - frequencies (clock, frame rate): Hz with 7 significant digits, fixed notation;
+// - the line delay: seconds with 4 significant digits in exponent form.
+inline constexpr int TableSecondsDecimals = 9;
+inline constexpr int TableHertzDigits = 7;
+inline constexpr int TableDelayDigits = 4;
+inline char* WriteTableSeconds(char* p, double seconds) {
+    return WriteFixedDouble(p, seconds, TableSecondsDecimals);
+}
+inline char* WriteTableHertz(char* p, double hertz) {
+    return WriteSignificant(p, hertz, TableHertzDigits);
+}
+inline char* WriteTableDelay(char* p, double seconds) {
+    return WriteScientific(p, seconds, TableDelayDigits);
+}
+
 // "0x" and `digits` uppercase hexadecimal digits (more when the value needs them).
 char* WriteHex(char* p, std::uint64_t value, int digits);
 

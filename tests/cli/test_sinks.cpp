@@ -198,12 +198,13 @@ TEST(FieldTable, EveryFieldOfASignalRecordReadsBack) {
     std::vector<std::string> tableNames = names;
     tableNames.erase(std::find(tableNames.begin(), tableNames.end(), "multiturn"));
     EXPECT_EQ(titles, tableNames);
-    // A number wider than its column pushes the row out; narrower ones are aligned right.
-    EXPECT_NE(table[1].find(" yes     no           1  0.123456789012345    1  833333.3333333334  "
-                            "    1.25e-07  13220465.0000  mm"),
+    // The numbers for people (time in ns, 7 digits of the clock, 4 of the line delay),
+    // aligned right in their columns.
+    EXPECT_NE(table[1].find(" yes     no           1    0.123456789    1    833333.3     1.250e-07"
+                            "  13220465.0000  mm"),
               std::string::npos)
         << table[1];
-    EXPECT_EQ(table[2].substr(table[2].size() - 6), "  0.75") << table[2];
+    EXPECT_EQ(table[2].substr(table[2].size() - 15), "    0.750000000") << table[2];
     EXPECT_EQ(table[2].rfind("run3.sr#1043", 0), 0U);
 }
 
@@ -400,6 +401,55 @@ TEST(SignalSummary, KnownCaptureInAnyBatchCut) {
         } else {
             EXPECT_EQ(out.Text, first) << "batches of " << size;
         }
+    }
+}
+
+// The summary table shows the signal numbers by the table's rules; CSV keeps the texts that
+// read back as the same doubles.
+TEST(SignalSummary, TableShowsNumbersForPeopleCsvKeepsThemExact) {
+    const double clock = 999999.9999999994;
+    const double delay = 2.500000000000061e-07;
+    std::vector<TCaptureBatch> batches(1);
+    AddSignalFrame(batches[0], 1, MakeSignalFrame(3, false, 1, {1.2e-05, clock, delay, 0}));
+    AddSignalFrame(batches[0], 2, MakeSignalFrame(3, false, 2, {6.9e-05, clock, delay, 0}));
+    const TSignalStats stats{0.0001, 0, 0};
+    std::map<std::string, std::string> shown;
+    for (const TOutputFormat format : {TOutputFormat::ofTable, TOutputFormat::ofCsv}) {
+        TSummarySink sink(format, TFrameLayoutParams{}, {});
+        TStringSinkOutput out;
+        FeedSink(sink, batches, THexReader(&stats), out);
+        sink.Finish(2, out);
+        const std::vector<std::string> lines = Lines(out.Text);
+        if (format == TOutputFormat::ofCsv) {
+            ASSERT_EQ(lines.size(), 2U);
+            const std::vector<std::string> keys = SplitCsvRow(lines[0]);
+            const std::vector<std::string> values = SplitCsvRow(lines[1]);
+            ASSERT_EQ(keys.size(), values.size());
+            std::map<std::string, std::string> v;
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                v[keys[i]] = values[i];
+            }
+            EXPECT_EQ(std::stod(v["clock_hz_min"]), clock);
+            EXPECT_EQ(std::stod(v["line_delay_s_min"]), delay);
+            EXPECT_EQ(std::stod(v["largest_gap_s"]), 6.9e-05 - 1.2e-05);
+            EXPECT_EQ(std::stod(v["frame_rate_hz"]), 1 / (6.9e-05 - 1.2e-05));
+            continue;
+        }
+        // Table rows: the label, two blanks or more, the value aligned to the right.
+        for (const std::string& line : lines) {
+            const std::size_t gap = line.find("  ");
+            ASSERT_NE(gap, std::string::npos) << line;
+            shown[line.substr(0, gap)] = line.substr(line.find_first_not_of(' ', gap));
+        }
+    }
+    const std::map<std::string, std::string> expected = {
+        {"duration (s)", "0.000100000"},       {"frame rate (Hz)", "17543.86"},
+        {"clock min (Hz)", "1000000"},         {"clock median (Hz)", "1000000"},
+        {"clock max (Hz)", "1000000"},         {"line delay min (s)", "2.500e-07"},
+        {"line delay median (s)", "2.500e-07"}, {"line delay max (s)", "2.500e-07"},
+        {"largest gap (s)", "0.000057000"},    {"frames", "2"}};
+    for (const auto& [label, value] : expected) {
+        EXPECT_EQ(shown[label], value) << label;
     }
 }
 
