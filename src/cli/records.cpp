@@ -256,6 +256,11 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
     for (const TActiveField& field : FFields) {
         FFixedBytes += field.Width + 2;
     }
+    switch (format) {
+    case TOutputFormat::ofCsv: ChooseAppend<TOutputFormat::ofCsv>(signal, scale.Enabled); break;
+    case TOutputFormat::ofJsonl: ChooseAppend<TOutputFormat::ofJsonl>(signal, scale.Enabled); break;
+    case TOutputFormat::ofTable: ChooseAppend<TOutputFormat::ofTable>(signal, scale.Enabled); break;
+    }
     SetSourceName("-");
 }
 
@@ -353,17 +358,30 @@ char* TLineText::Write(char* p, std::uint64_t line) {
 void TRecordFormatter::AppendRecord(TOutBuffer& out, const TCaptureFrame& frame,
                                     std::string_view input, const TDecodedRecord& record,
                                     TLineText* lines) const {
-    switch (FFormat) {
-    case TOutputFormat::ofCsv: AppendAs<TOutputFormat::ofCsv>(out, frame, input, record, lines); break;
-    case TOutputFormat::ofJsonl: AppendAs<TOutputFormat::ofJsonl>(out, frame, input, record, lines); break;
-    case TOutputFormat::ofTable: AppendAs<TOutputFormat::ofTable>(out, frame, input, record, lines); break;
+    const bool decoded = record.Fields.Outcome == TDecodeOutcome::doDecoded && !record.Cut;
+    (this->*FAppend[decoded ? 1 : 0])(out, frame, input, record, lines);
+}
+
+template <TOutputFormat Format, bool Signal, bool Scale>
+void TRecordFormatter::ChooseAppend() {
+    FAppend[0] = &TRecordFormatter::AppendAs<Format, false, Signal, Scale>;
+    FAppend[1] = &TRecordFormatter::AppendAs<Format, true, Signal, Scale>;
+}
+
+template <TOutputFormat Format> void TRecordFormatter::ChooseAppend(bool signal, bool scale) {
+    if (signal) {
+        scale ? ChooseAppend<Format, true, true>() : ChooseAppend<Format, true, false>();
+    } else {
+        scale ? ChooseAppend<Format, false, true>() : ChooseAppend<Format, false, false>();
     }
 }
 
-// One loop over the fields for every format, a case per field: the format is a template
-// argument, so each format's loop keeps only its own branches, and the switch on the field,
-// taken in the same order for every record, costs next to nothing.
-template <TOutputFormat Format>
+// One loop over the fields for every format, a case per field. The format, whether the frame
+// decoded and which optional fields the records have are template arguments: each variant
+// keeps only its own branches, so that the one table of fields costs a record nothing over
+// writing its fields one after the other (the records of a run differ only in whether they
+// decoded; the formatter picks the variant once per record).
+template <TOutputFormat Format, bool Decoded, bool Signal, bool Scale>
 void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
                                 std::string_view input, const TDecodedRecord& record,
                                 TLineText* lines) const {
@@ -374,7 +392,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     const std::string_view shown = longInput ? input.substr(0, MaxTableInput - 4) : input;
     char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(shown.size()));
     const TFrameFields& f = record.Fields;
-    const bool decoded = f.Outcome == TDecodeOutcome::doDecoded && !record.Cut;
+    constexpr bool decoded = Decoded;
     const TFrameTiming* timing = record.Timing;
     // cdm, clock and line delay belong to frames whose bits were received.
     const bool received = timing != nullptr && frame.Kind == TCaptureKind::ckBits;
@@ -398,10 +416,15 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     std::size_t width = 0; // table: characters of the cell when they are not its bytes
     bool present = true;
     auto begin = [&](TRecordField id) {
-        // CSV and JSON have every field of fpAlways: no need to look (the compiler folds this
-        // for each field).
-        const bool always = !table && Fields[static_cast<std::size_t>(id)].Presence == TFieldPresence::fpAlways;
-        if (!always && FSlots[static_cast<std::size_t>(id)] < 0) {
+        // Whether these records have the field, from the template arguments (the compiler
+        // folds this for each field); only the table leaves out fields of its own (multiturn
+        // without multi-turn bits), which its slots tell.
+        const TFieldPresence presence = Fields[static_cast<std::size_t>(id)].Presence;
+        if ((presence == TFieldPresence::fpSignal && !Signal) ||
+            (presence == TFieldPresence::fpScale && !Scale)) {
+            return false;
+        }
+        if (table && FSlots[static_cast<std::size_t>(id)] < 0) {
             return false;
         }
         if constexpr (csv) {
@@ -528,12 +551,18 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
         }
         end();
     }
+    // CSV writes two neighbouring flags with their comma in one copy (WriteCsvBoolPair); the
+    // second field's block then has nothing left to write.
     if (begin(TRecordField::rfError)) {
         present = decoded;
-        p = decoded ? writeFlag(p, f.Error) : p;
+        if constexpr (csv && decoded) {
+            p = WriteCsvBoolPair(p, f.Error, f.Warning);
+        } else {
+            p = decoded ? writeFlag(p, f.Error) : p;
+        }
         end();
     }
-    if (begin(TRecordField::rfWarning)) {
+    if (!(csv && decoded) && begin(TRecordField::rfWarning)) {
         present = decoded;
         p = decoded ? writeFlag(p, f.Warning) : p;
         end();
@@ -550,10 +579,14 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     }
     if (begin(TRecordField::rfCrcOk)) {
         present = decoded;
-        p = decoded ? writeFlag(p, f.CrcOk) : p;
+        if constexpr (csv && decoded) {
+            p = WriteCsvBoolPair(p, f.CrcOk, f.Truncated);
+        } else {
+            p = decoded ? writeFlag(p, f.CrcOk) : p;
+        }
         end();
     }
-    if (begin(TRecordField::rfTruncated)) {
+    if (!(csv && decoded) && begin(TRecordField::rfTruncated)) {
         present = decoded;
         p = decoded ? writeFlag(p, f.Truncated) : p;
         end();

@@ -142,9 +142,16 @@ private:
         std::string_view Name;
     };
 
-    template <TOutputFormat Format>
+    // The writer of one format for records that decoded or not, with or without the fields
+    // of signal captures and of a scale; FAppend holds the two of this formatter.
+    template <TOutputFormat Format, bool Decoded, bool Signal, bool Scale>
     void AppendAs(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
                   const TDecodedRecord& record, TLineText* lines) const;
+    template <TOutputFormat Format, bool Signal, bool Scale> void ChooseAppend();
+    template <TOutputFormat Format> void ChooseAppend(bool signal, bool scale);
+    using TAppend = void (TRecordFormatter::*)(TOutBuffer&, const TCaptureFrame&, std::string_view,
+                                               const TDecodedRecord&, TLineText*) const;
+    std::array<TAppend, 2> FAppend{}; // [0]: records that did not decode, [1]: decoded ones
     char* WriteScaled(char* p, std::uint64_t count) const;
 
     TOutputFormat FFormat;

@@ -138,6 +138,14 @@ extern const char DigitPairs[201];
 [[gnu::always_inline]] inline char* WriteNumber(char* p, std::uint64_t value, bool isSigned) {
     return isSigned ? WriteSigned(p, static_cast<std::int64_t>(value)) : WriteUnsigned(p, value);
 }
+// Two flags as CSV writes them ("true,false"), with one copy of fixed size.
+inline char* WriteCsvBoolPair(char* p, bool first, bool second) {
+    static constexpr char Texts[4][16] = {"false,false", "false,true", "true,false", "true,true"};
+    static constexpr std::uint8_t Sizes[4] = {11, 10, 10, 9};
+    const int i = (first ? 2 : 0) + (second ? 1 : 0);
+    std::memcpy(p, Texts[i], 16);
+    return p + Sizes[i];
+}
 // "true" or "false" with a copy of fixed size, which the compiler inlines.
 inline char* WriteBool(char* p, bool value) {
     std::memcpy(p, value ? "true " : "false", 5);
