@@ -42,6 +42,10 @@ bool InputIsPlain(const TCaptureFrame& frame, const TDecodedRecord& record) {
     return (frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits) &&
            record.Fields.Outcome != TDecodeOutcome::doInvalidInput && !record.Cut;
 }
+// The same for a record known to have decoded (so neither invalid nor cut).
+bool DecodedInputIsPlain(const TCaptureFrame& frame) {
+    return frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits;
+}
 
 // Input that needs no quoting or escaping; the window's 16 digits with a copy of fixed size.
 char* WritePlainInput(char* p, std::string_view input) {
@@ -148,8 +152,9 @@ namespace {
     TDecodedRecord record{DecodeFrameBits(layout, bits), true};
     if (record.Fields.Outcome == TDecodeOutcome::doDecoded) {
         const std::int32_t cds = record.Fields.AckLength + 1;
-        if (cds < bits.Length) {
-            record.Cds = bits.Bit(cds) ? 1 : 0;
+        if (cds < bits.Length) { // 0 <= cds < Length: the bit without Bit()'s checks
+            const auto index = static_cast<std::uint32_t>(cds);
+            record.Cds = static_cast<std::int8_t>((bits.Words[index / 64] >> (63 - index % 64)) & 1U);
         }
     }
     return record;
@@ -366,6 +371,38 @@ template <TOutputFormat Format, bool Signal, bool Scale>
 void TRecordFormatter::ChooseAppend() {
     FAppend[0] = &TRecordFormatter::AppendAs<Format, false, Signal, Scale>;
     FAppend[1] = &TRecordFormatter::AppendAs<Format, true, Signal, Scale>;
+    FAppendBatch = &TRecordFormatter::AppendBatchAs<Format, Signal, Scale>;
+}
+
+std::uint64_t TRecordFormatter::AppendBatch(TOutBuffer& out, const TFrameLayout& layout,
+                                            const TCaptureBatch& batch) const {
+    return (this->*FAppendBatch)(out, layout, batch);
+}
+
+// The records of a batch with the writers of this formatter called directly: the choice of
+// writer is made once per batch, and per record only whether the frame decoded.
+template <TOutputFormat Format, bool Signal, bool Scale>
+std::uint64_t TRecordFormatter::AppendBatchAs(TOutBuffer& out, const TFrameLayout& layout,
+                                              const TCaptureBatch& batch) const {
+    TLineText lines;
+    std::uint64_t good = 0;
+    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
+    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = batch.Frames[i];
+        const std::string_view input = FrameInput(batch, frame);
+        TDecodedRecord record = DecodeCaptureFrame(layout, frame, input);
+        if (timed) {
+            record.Timing = &batch.Timing[i];
+        }
+        const TFrameFields& f = record.Fields;
+        if (f.Outcome == TDecodeOutcome::doDecoded && !record.Cut) {
+            good += f.CrcOk ? 1 : 0;
+            AppendAs<Format, true, Signal, Scale>(out, frame, input, record, &lines);
+        } else {
+            AppendAs<Format, false, Signal, Scale>(out, frame, input, record, &lines);
+        }
+    }
+    return good;
 }
 
 template <TOutputFormat Format> void TRecordFormatter::ChooseAppend(bool signal, bool scale) {
@@ -481,7 +518,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     }
     if (begin(TRecordField::rfInput)) {
         if constexpr (table) {
-            if (InputIsPlain(frame, record) && !longInput) {
+            if ((decoded ? DecodedInputIsPlain(frame) : InputIsPlain(frame, record)) && !longInput) {
                 p = WriteText(p, shown);
                 width = shown.size();
             } else {
@@ -492,7 +529,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
                     width += 3;
                 }
             }
-        } else if (InputIsPlain(frame, record)) {
+        } else if (decoded ? DecodedInputIsPlain(frame) : InputIsPlain(frame, record)) {
             p = WritePlainInput(p, input);
         } else {
             p = csv ? WriteCsvField(p, input) : WriteJsonEscaped(p, input);
@@ -506,7 +543,11 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
         if constexpr (json) {
             *p++ = '"';
         }
-        p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        if constexpr (decoded) {
+            p = WriteText(p, OutcomeName(TDecodeOutcome::doDecoded));
+        } else {
+            p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        }
         if constexpr (json) {
             *p++ = '"';
         }
@@ -678,20 +719,7 @@ std::unique_ptr<TBatchResult> TRecordSink::NewResult() const {
 void TRecordSink::Process(const TCaptureBatch& batch, TBatchResult& result) const {
     auto& r = static_cast<TRecordResult&>(result);
     r.Output.Clear();
-    TLineText lines;
-    std::uint64_t good = 0;
-    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
-    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
-        const TCaptureFrame& frame = batch.Frames[i];
-        const std::string_view input = FrameInput(batch, frame);
-        TDecodedRecord record = DecodeCaptureFrame(FLayout, frame, input);
-        if (timed) {
-            record.Timing = &batch.Timing[i];
-        }
-        good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
-        FFormatter->AppendRecord(r.Output, frame, input, record, &lines);
-    }
-    r.Good = good;
+    r.Good = FFormatter->AppendBatch(r.Output, FLayout, batch);
 }
 
 void TRecordSink::BeginInput(const TSinkInput& input, TSinkOutput& out) {

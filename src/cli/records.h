@@ -129,6 +129,12 @@ public:
     void AppendRecord(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
                       const TDecodedRecord& record, TLineText* lines = nullptr) const;
 
+    // Decodes every frame of `batch` with `layout` (DecodeCaptureFrame, with the batch's
+    // timing) and appends its record, as AppendRecord does one by one; returns the frames that
+    // decoded with a good CRC.
+    std::uint64_t AppendBatch(TOutBuffer& out, const TFrameLayout& layout,
+                              const TCaptureBatch& batch) const;
+
 private:
     // A field of this formatter's records: what the format writes before its value (CSV's
     // comma, JSON's key), copied with one fixed-size copy, and its table column.
@@ -152,6 +158,12 @@ private:
     using TAppend = void (TRecordFormatter::*)(TOutBuffer&, const TCaptureFrame&, std::string_view,
                                                const TDecodedRecord&, TLineText*) const;
     std::array<TAppend, 2> FAppend{}; // [0]: records that did not decode, [1]: decoded ones
+    template <TOutputFormat Format, bool Signal, bool Scale>
+    std::uint64_t AppendBatchAs(TOutBuffer& out, const TFrameLayout& layout,
+                                const TCaptureBatch& batch) const;
+    using TAppendBatch = std::uint64_t (TRecordFormatter::*)(TOutBuffer&, const TFrameLayout&,
+                                                             const TCaptureBatch&) const;
+    TAppendBatch FAppendBatch = nullptr;
     char* WriteScaled(char* p, std::uint64_t count) const;
 
     TOutputFormat FFormat;

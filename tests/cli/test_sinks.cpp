@@ -208,6 +208,65 @@ TEST(FieldTable, EveryFieldOfASignalRecordReadsBack) {
     EXPECT_EQ(table[2].rfind("run3.sr#1043", 0), 0U);
 }
 
+// A whole batch written at once (the sink's path) is the records written one by one, in every
+// format, with and without the fields of signal captures and of a scale, over frames that
+// decode, fail their CRC, lack a start bit, cannot be read or were cut; it counts exactly the
+// frames with a good CRC, and every CSV row has the header's columns.
+TEST(FieldTable, ABatchIsItsRecordsOneByOne) {
+    const TFrameLayoutParams params;
+    const TFrameLayout layout(params);
+    for (const bool signal : {false, true}) {
+        TCaptureBatch batch;
+        if (signal) {
+            AddSignalFrame(batch, 1, MakeSignalFrame(3, true, 26440930, {0.001, 1e6, 2.5e-7, 1}));
+            TSignalFrame bad = MakeSignalFrame(4, false, 12345, {0.002, 1e6, 2.5e-7, 0});
+            bad.Hex[bad.Hex.size() / 2] = bad.Hex[bad.Hex.size() / 2] == '0' ? '1' : '0';
+            AddSignalFrame(batch, 2, bad);
+            AddCut(batch, 3, 0.003);
+            AddFrame(batch, 4, "zz", TCaptureKind::ckInvalid);
+            batch.Timing.push_back(TFrameTiming{0.004, 0.0, 0.0, 0});
+        } else {
+            AddFrame(batch, 1, "C004C9BA71753000");
+            AddFrame(batch, 2, "C004C9BA71853000"); // a CRC error
+            AddFrame(batch, 3, "0000000000000000");
+            AddFrame(batch, 4, "zz,\"q", TCaptureKind::ckInvalid);
+            AddFrame(batch, 5, "C004C9BA71753000");
+        }
+        for (const TOutputFormat format : {TOutputFormat::ofCsv, TOutputFormat::ofJsonl, TOutputFormat::ofTable}) {
+            for (const bool scaled : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "format " << static_cast<int>(format) << " signal "
+                                                << signal << " scale " << scaled);
+                const TScale scale{scaled, 0.25, "deg"};
+                TRecordFormatter formatter(format, params, scale, signal);
+                TOutBuffer one;
+                std::uint64_t good = 0;
+                for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+                    const TCaptureFrame& frame = batch.Frames[i];
+                    const std::string_view input = FrameInput(batch, frame);
+                    TDecodedRecord record = DecodeCaptureFrame(layout, frame, input);
+                    if (signal) {
+                        record.Timing = &batch.Timing[i];
+                    }
+                    good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
+                    formatter.AppendRecord(one, frame, input, record);
+                }
+                EXPECT_EQ(good, signal ? 1U : 2U);
+                TOutBuffer all;
+                EXPECT_EQ(formatter.AppendBatch(all, layout, batch), good);
+                EXPECT_EQ(all.View(), one.View());
+                EXPECT_EQ(Lines(std::string(all.View())).size(), batch.Frames.size());
+                if (format == TOutputFormat::ofCsv) {
+                    const std::size_t columns = SplitCsvRow(Lines(formatter.Header())[0]).size();
+                    EXPECT_EQ(columns, FieldNames(signal, scaled).size());
+                    for (const std::string& row : Lines(std::string(all.View()))) {
+                        EXPECT_EQ(SplitCsvRow(row).size(), columns) << row;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Frames of a signal capture decode from their bits, never as ParseFrameHex reads text: the
 // same digits right-aligned in 64 bits would give another ACK and a bad CRC.
 TEST(SignalRecords, BitsDecodeWithTheirBitCount) {
