@@ -120,6 +120,27 @@ void BM_FrameToCsv(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameToCsv);
 
+// The same work as the records sink does it: a whole batch at once (AppendBatch), the writer
+// picked once per batch. Time per frame.
+void BM_BatchToCsv(benchmark::State& state) {
+    const TCaptureBatch& batch = Frames();
+    const TFrameLayout layout;
+    TRecordFormatter formatter(TOutputFormat::ofCsv, layout.Params(), {});
+    formatter.SetSourceName("frames-10M.txt");
+    TOutBuffer out;
+    std::uint64_t good = 0;
+    for (auto _ : state) {
+        out.Clear();
+        good += formatter.AppendBatch(out, layout, batch);
+    }
+    benchmark::DoNotOptimize(good);
+    benchmark::DoNotOptimize(out.View().data());
+    state.counters["per_frame"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * batch.Frames.size()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BatchToCsv);
+
 // The floor: the window's layout only, its CRC-6 by a six-bit table, the same CSV line
 // written with the same number writing.
 void BM_HandWrittenFloor(benchmark::State& state) {

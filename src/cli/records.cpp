@@ -42,6 +42,10 @@ bool InputIsPlain(const TCaptureFrame& frame, const TDecodedRecord& record) {
     return (frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits) &&
            record.Fields.Outcome != TDecodeOutcome::doInvalidInput && !record.Cut;
 }
+// The same for a record known to have decoded (so neither invalid nor cut).
+bool DecodedInputIsPlain(const TCaptureFrame& frame) {
+    return frame.Kind == TCaptureKind::ckHex || frame.Kind == TCaptureKind::ckBits;
+}
 
 // Input that needs no quoting or escaping; the window's 16 digits with a copy of fixed size.
 char* WritePlainInput(char* p, std::string_view input) {
@@ -90,10 +94,12 @@ constexpr TRecordFieldInfo Fields[] = {
     {TRecordField::rfCrcOk, "crc_ok", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
     {TRecordField::rfTruncated, "truncated", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 3; }, false},
     {TRecordField::rfCds, "cds", TFieldPresence::fpAlways, [](const TWidth&) -> std::size_t { return 1; }, true},
-    {TRecordField::rfTime, "time", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    // Signal numbers in the table (see WriteTableSeconds): up to 999 s with 9 decimals, 7
+    // significant digits of a clock up to 99 MHz, 4 in exponent form for the line delay.
+    {TRecordField::rfTime, "time", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 13; }, true},
     {TRecordField::rfCdm, "cdm", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 1; }, true},
     {TRecordField::rfClockHz, "clock_hz", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 10; }, true},
-    {TRecordField::rfLineDelay, "line_delay_s", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 12; }, true},
+    {TRecordField::rfLineDelay, "line_delay_s", TFieldPresence::fpSignal, [](const TWidth&) -> std::size_t { return 9; }, true},
     {TRecordField::rfScaled, "scaled", TFieldPresence::fpScale, [](const TWidth&) -> std::size_t { return 12; }, true},
     {TRecordField::rfUnit, "unit", TFieldPresence::fpScale, [](const TWidth& c) { return std::max<std::size_t>(c.UnitWidth, 1); }, false},
 };
@@ -146,8 +152,9 @@ namespace {
     TDecodedRecord record{DecodeFrameBits(layout, bits), true};
     if (record.Fields.Outcome == TDecodeOutcome::doDecoded) {
         const std::int32_t cds = record.Fields.AckLength + 1;
-        if (cds < bits.Length) {
-            record.Cds = bits.Bit(cds) ? 1 : 0;
+        if (cds < bits.Length) { // 0 <= cds < Length: the bit without Bit()'s checks
+            const auto index = static_cast<std::uint32_t>(cds);
+            record.Cds = static_cast<std::int8_t>((bits.Words[index / 64] >> (63 - index % 64)) & 1U);
         }
     }
     return record;
@@ -168,8 +175,10 @@ namespace {
 
 } // namespace
 
-TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFrame& frame,
-                                  std::string_view input) {
+// Flattened: the decode of the bits is inlined here whatever the size the CDS bit adds, which
+// saves a call and a copy of the fields per frame.
+[[gnu::flatten]] TDecodedRecord DecodeCaptureFrame(const TFrameLayout& layout, const TCaptureFrame& frame,
+                                                   std::string_view input) {
     TFrameBits bits;
     switch (frame.Kind) {
     case TCaptureKind::ckHex:
@@ -253,6 +262,11 @@ TRecordFormatter::TRecordFormatter(TOutputFormat format, const TFrameLayoutParam
                   FFields.size() * (TActiveField::Room + MaxScaledNumberLength);
     for (const TActiveField& field : FFields) {
         FFixedBytes += field.Width + 2;
+    }
+    switch (format) {
+    case TOutputFormat::ofCsv: ChooseAppend<TOutputFormat::ofCsv>(signal, scale.Enabled); break;
+    case TOutputFormat::ofJsonl: ChooseAppend<TOutputFormat::ofJsonl>(signal, scale.Enabled); break;
+    case TOutputFormat::ofTable: ChooseAppend<TOutputFormat::ofTable>(signal, scale.Enabled); break;
     }
     SetSourceName("-");
 }
@@ -351,17 +365,65 @@ char* TLineText::Write(char* p, std::uint64_t line) {
 void TRecordFormatter::AppendRecord(TOutBuffer& out, const TCaptureFrame& frame,
                                     std::string_view input, const TDecodedRecord& record,
                                     TLineText* lines) const {
-    switch (FFormat) {
-    case TOutputFormat::ofCsv: AppendAs<TOutputFormat::ofCsv>(out, frame, input, record, lines); break;
-    case TOutputFormat::ofJsonl: AppendAs<TOutputFormat::ofJsonl>(out, frame, input, record, lines); break;
-    case TOutputFormat::ofTable: AppendAs<TOutputFormat::ofTable>(out, frame, input, record, lines); break;
+    const bool decoded = record.Fields.Outcome == TDecodeOutcome::doDecoded && !record.Cut;
+    (this->*FAppend[decoded ? 1 : 0])(out, frame, input, record, lines);
+}
+
+template <TOutputFormat Format, bool Signal, bool Scale>
+void TRecordFormatter::ChooseAppend() {
+    FAppend[0] = &TRecordFormatter::AppendAs<Format, false, Signal, Scale>;
+    FAppend[1] = &TRecordFormatter::AppendAs<Format, true, Signal, Scale>;
+    FAppendBatch = &TRecordFormatter::AppendBatchAs<Format, Signal, Scale>;
+}
+
+std::uint64_t TRecordFormatter::AppendBatch(TOutBuffer& out, const TFrameLayout& layout,
+                                            const TCaptureBatch& batch) const {
+    return (this->*FAppendBatch)(out, layout, batch);
+}
+
+// The records of a batch with the writers of this formatter called directly: the choice of
+// writer is made once per batch, and per record only whether the frame decoded.
+template <TOutputFormat Format, bool Signal, bool Scale>
+std::uint64_t TRecordFormatter::AppendBatchAs(TOutBuffer& out, const TFrameLayout& layout,
+                                              const TCaptureBatch& batch) const {
+    TLineText lines;
+    std::uint64_t good = 0;
+    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
+    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+        const TCaptureFrame& frame = batch.Frames[i];
+        const std::string_view input = FrameInput(batch, frame);
+        TDecodedRecord record = DecodeCaptureFrame(layout, frame, input);
+        if (timed) {
+            record.Timing = &batch.Timing[i];
+            if (record.Timing->Cds != TFrameTiming::CdsFromBits) {
+                record.Cds = record.Timing->Cds; // records read back state it
+            }
+        }
+        const TFrameFields& f = record.Fields;
+        if (f.Outcome == TDecodeOutcome::doDecoded && !record.Cut) {
+            good += f.CrcOk ? 1 : 0;
+            AppendAs<Format, true, Signal, Scale>(out, frame, input, record, &lines);
+        } else {
+            AppendAs<Format, false, Signal, Scale>(out, frame, input, record, &lines);
+        }
+    }
+    return good;
+}
+
+template <TOutputFormat Format> void TRecordFormatter::ChooseAppend(bool signal, bool scale) {
+    if (signal) {
+        scale ? ChooseAppend<Format, true, true>() : ChooseAppend<Format, true, false>();
+    } else {
+        scale ? ChooseAppend<Format, false, true>() : ChooseAppend<Format, false, false>();
     }
 }
 
-// One loop over the fields for every format, a case per field: the format is a template
-// argument, so each format's loop keeps only its own branches, and the switch on the field,
-// taken in the same order for every record, costs next to nothing.
-template <TOutputFormat Format>
+// One loop over the fields for every format, a case per field. The format, whether the frame
+// decoded and which optional fields the records have are template arguments: each variant
+// keeps only its own branches, so that the one table of fields costs a record nothing over
+// writing its fields one after the other (the records of a run differ only in whether they
+// decoded; the formatter picks the variant once per record).
+template <TOutputFormat Format, bool Decoded, bool Signal, bool Scale>
 void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
                                 std::string_view input, const TDecodedRecord& record,
                                 TLineText* lines) const {
@@ -372,7 +434,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     const std::string_view shown = longInput ? input.substr(0, MaxTableInput - 4) : input;
     char* p = out.Reserve(FFixedBytes + FSourcePrefix.Size() + MaxEscapedSize(shown.size()));
     const TFrameFields& f = record.Fields;
-    const bool decoded = f.Outcome == TDecodeOutcome::doDecoded && !record.Cut;
+    constexpr bool decoded = Decoded;
     const TFrameTiming* timing = record.Timing;
     // cdm, clock and line delay belong to frames whose bits were received.
     const bool received = timing != nullptr && frame.Kind == TCaptureKind::ckBits;
@@ -396,10 +458,15 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     std::size_t width = 0; // table: characters of the cell when they are not its bytes
     bool present = true;
     auto begin = [&](TRecordField id) {
-        // CSV and JSON have every field of fpAlways: no need to look (the compiler folds this
-        // for each field).
-        const bool always = !table && Fields[static_cast<std::size_t>(id)].Presence == TFieldPresence::fpAlways;
-        if (!always && FSlots[static_cast<std::size_t>(id)] < 0) {
+        // Whether these records have the field, from the template arguments (the compiler
+        // folds this for each field); only the table leaves out fields of its own (multiturn
+        // without multi-turn bits), which its slots tell.
+        const TFieldPresence presence = Fields[static_cast<std::size_t>(id)].Presence;
+        if ((presence == TFieldPresence::fpSignal && !Signal) ||
+            (presence == TFieldPresence::fpScale && !Scale)) {
+            return false;
+        }
+        if (table && FSlots[static_cast<std::size_t>(id)] < 0) {
             return false;
         }
         if constexpr (csv) {
@@ -456,7 +523,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     }
     if (begin(TRecordField::rfInput)) {
         if constexpr (table) {
-            if (InputIsPlain(frame, record) && !longInput) {
+            if ((decoded ? DecodedInputIsPlain(frame) : InputIsPlain(frame, record)) && !longInput) {
                 p = WriteText(p, shown);
                 width = shown.size();
             } else {
@@ -467,7 +534,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
                     width += 3;
                 }
             }
-        } else if (InputIsPlain(frame, record)) {
+        } else if (decoded ? DecodedInputIsPlain(frame) : InputIsPlain(frame, record)) {
             p = WritePlainInput(p, input);
         } else {
             p = csv ? WriteCsvField(p, input) : WriteJsonEscaped(p, input);
@@ -481,7 +548,11 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
         if constexpr (json) {
             *p++ = '"';
         }
-        p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        if constexpr (decoded) {
+            p = WriteText(p, OutcomeName(TDecodeOutcome::doDecoded));
+        } else {
+            p = WriteText(p, record.Cut ? std::string_view("cut") : OutcomeName(f.Outcome));
+        }
         if constexpr (json) {
             *p++ = '"';
         }
@@ -526,12 +597,18 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
         }
         end();
     }
+    // CSV writes two neighbouring flags with their comma in one copy (WriteCsvBoolPair); the
+    // second field's block then has nothing left to write.
     if (begin(TRecordField::rfError)) {
         present = decoded;
-        p = decoded ? writeFlag(p, f.Error) : p;
+        if constexpr (csv && decoded) {
+            p = WriteCsvBoolPair(p, f.Error, f.Warning);
+        } else {
+            p = decoded ? writeFlag(p, f.Error) : p;
+        }
         end();
     }
-    if (begin(TRecordField::rfWarning)) {
+    if (!(csv && decoded) && begin(TRecordField::rfWarning)) {
         present = decoded;
         p = decoded ? writeFlag(p, f.Warning) : p;
         end();
@@ -548,10 +625,14 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     }
     if (begin(TRecordField::rfCrcOk)) {
         present = decoded;
-        p = decoded ? writeFlag(p, f.CrcOk) : p;
+        if constexpr (csv && decoded) {
+            p = WriteCsvBoolPair(p, f.CrcOk, f.Truncated);
+        } else {
+            p = decoded ? writeFlag(p, f.CrcOk) : p;
+        }
         end();
     }
-    if (begin(TRecordField::rfTruncated)) {
+    if (!(csv && decoded) && begin(TRecordField::rfTruncated)) {
         present = decoded;
         p = decoded ? writeFlag(p, f.Truncated) : p;
         end();
@@ -566,7 +647,7 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     if (begin(TRecordField::rfTime)) {
         present = timing != nullptr;
         if (present) {
-            p = WriteShortestDouble(p, timing->Time);
+            p = table ? WriteTableSeconds(p, timing->Time) : WriteShortestDouble(p, timing->Time);
         }
         end();
     }
@@ -580,14 +661,15 @@ void TRecordFormatter::AppendAs(TOutBuffer& out, const TCaptureFrame& frame,
     if (begin(TRecordField::rfClockHz)) {
         present = received;
         if (present) {
-            p = WriteShortestDouble(p, timing->ClockHz);
+            p = table ? WriteTableHertz(p, timing->ClockHz) : WriteShortestDouble(p, timing->ClockHz);
         }
         end();
     }
     if (begin(TRecordField::rfLineDelay)) {
         present = received;
         if (present) {
-            p = WriteShortestDouble(p, timing->LineDelay);
+            p = table ? WriteTableDelay(p, timing->LineDelay)
+                      : WriteShortestDouble(p, timing->LineDelay);
         }
         end();
     }
@@ -642,23 +724,7 @@ std::unique_ptr<TBatchResult> TRecordSink::NewResult() const {
 void TRecordSink::Process(const TCaptureBatch& batch, TBatchResult& result) const {
     auto& r = static_cast<TRecordResult&>(result);
     r.Output.Clear();
-    TLineText lines;
-    std::uint64_t good = 0;
-    const bool timed = !batch.Timing.empty() && batch.Timing.size() == batch.Frames.size();
-    for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
-        const TCaptureFrame& frame = batch.Frames[i];
-        const std::string_view input = FrameInput(batch, frame);
-        TDecodedRecord record = DecodeCaptureFrame(FLayout, frame, input);
-        if (timed) {
-            record.Timing = &batch.Timing[i];
-            if (record.Timing->Cds != TFrameTiming::CdsFromBits) {
-                record.Cds = record.Timing->Cds; // records read back state it
-            }
-        }
-        good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
-        FFormatter->AppendRecord(r.Output, frame, input, record, &lines);
-    }
-    r.Good = good;
+    r.Good = FFormatter->AppendBatch(r.Output, FLayout, batch);
 }
 
 void TRecordSink::BeginInput(const TSinkInput& input, TSinkOutput& out) {

@@ -129,6 +129,12 @@ public:
     void AppendRecord(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
                       const TDecodedRecord& record, TLineText* lines = nullptr) const;
 
+    // Decodes every frame of `batch` with `layout` (DecodeCaptureFrame, with the batch's
+    // timing) and appends its record, as AppendRecord does one by one; returns the frames that
+    // decoded with a good CRC.
+    std::uint64_t AppendBatch(TOutBuffer& out, const TFrameLayout& layout,
+                              const TCaptureBatch& batch) const;
+
 private:
     // A field of this formatter's records: what the format writes before its value (CSV's
     // comma, JSON's key), copied with one fixed-size copy, and its table column.
@@ -142,9 +148,22 @@ private:
         std::string_view Name;
     };
 
-    template <TOutputFormat Format>
+    // The writer of one format for records that decoded or not, with or without the fields
+    // of signal captures and of a scale; FAppend holds the two of this formatter.
+    template <TOutputFormat Format, bool Decoded, bool Signal, bool Scale>
     void AppendAs(TOutBuffer& out, const TCaptureFrame& frame, std::string_view input,
                   const TDecodedRecord& record, TLineText* lines) const;
+    template <TOutputFormat Format, bool Signal, bool Scale> void ChooseAppend();
+    template <TOutputFormat Format> void ChooseAppend(bool signal, bool scale);
+    using TAppend = void (TRecordFormatter::*)(TOutBuffer&, const TCaptureFrame&, std::string_view,
+                                               const TDecodedRecord&, TLineText*) const;
+    std::array<TAppend, 2> FAppend{}; // [0]: records that did not decode, [1]: decoded ones
+    template <TOutputFormat Format, bool Signal, bool Scale>
+    std::uint64_t AppendBatchAs(TOutBuffer& out, const TFrameLayout& layout,
+                                const TCaptureBatch& batch) const;
+    using TAppendBatch = std::uint64_t (TRecordFormatter::*)(TOutBuffer&, const TFrameLayout&,
+                                                             const TCaptureBatch&) const;
+    TAppendBatch FAppendBatch = nullptr;
     char* WriteScaled(char* p, std::uint64_t count) const;
 
     TOutputFormat FFormat;

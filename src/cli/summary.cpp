@@ -299,24 +299,38 @@ std::string FormatSummary(const TSummary& s, TOutputFormat format,
     }
     if (signal != nullptr) {
         const TSignalSummary& g = *signal;
-        auto real = [](bool known, double value) -> std::optional<std::string> {
-            return known ? std::optional<std::string>(Real(value)) : std::nullopt;
+        // CSV and JSON are read back: the shortest text of the double. The table is read by
+        // people: each kind of number by its rule (WriteTableSeconds and the like).
+        using TWriter = char* (*)(char*, double);
+        const bool table = format == TOutputFormat::ofTable;
+        auto real = [table](bool known, double value, TWriter tableWriter) -> std::optional<std::string> {
+            if (!known) {
+                return std::nullopt;
+            }
+            if (!table) {
+                return Real(value);
+            }
+            char text[MaxNumberChars];
+            return std::string(text, tableWriter(text, value));
         };
+        const TWriter asSeconds = WriteTableSeconds;
+        const TWriter asHertz = WriteTableHertz;
+        const TWriter asDelay = WriteTableDelay;
         auto count = [](bool known, std::uint64_t value) -> std::optional<std::string> {
             return known ? std::optional<std::string>(Number(value)) : std::nullopt;
         };
         const bool clock = !g.ClockHz.Empty();
         const bool delay = !g.LineDelay.Empty();
         const double rate = g.FrameRate();
-        items.push_back({"duration_s", "duration (s)", real(g.HasStats, g.Duration), {}});
-        items.push_back({"frame_rate_hz", "frame rate (Hz)", real(rate > 0, rate), {}});
-        items.push_back({"clock_hz_min", "clock min (Hz)", real(clock, g.ClockHz.Min()), {}});
-        items.push_back({"clock_hz_median", "clock median (Hz)", real(clock, g.ClockHz.Median()), {}});
-        items.push_back({"clock_hz_max", "clock max (Hz)", real(clock, g.ClockHz.Max()), {}});
-        items.push_back({"line_delay_s_min", "line delay min (s)", real(delay, g.LineDelay.Min()), {}});
-        items.push_back({"line_delay_s_median", "line delay median (s)", real(delay, g.LineDelay.Median()), {}});
-        items.push_back({"line_delay_s_max", "line delay max (s)", real(delay, g.LineDelay.Max()), {}});
-        items.push_back({"largest_gap_s", "largest gap (s)", real(g.HasFrames, g.LargestGap), {}});
+        items.push_back({"duration_s", "duration (s)", real(g.HasStats, g.Duration, asSeconds), {}});
+        items.push_back({"frame_rate_hz", "frame rate (Hz)", real(rate > 0, rate, asHertz), {}});
+        items.push_back({"clock_hz_min", "clock min (Hz)", real(clock, g.ClockHz.Min(), asHertz), {}});
+        items.push_back({"clock_hz_median", "clock median (Hz)", real(clock, g.ClockHz.Median(), asHertz), {}});
+        items.push_back({"clock_hz_max", "clock max (Hz)", real(clock, g.ClockHz.Max(), asHertz), {}});
+        items.push_back({"line_delay_s_min", "line delay min (s)", real(delay, g.LineDelay.Min(), asDelay), {}});
+        items.push_back({"line_delay_s_median", "line delay median (s)", real(delay, g.LineDelay.Median(), asDelay), {}});
+        items.push_back({"line_delay_s_max", "line delay max (s)", real(delay, g.LineDelay.Max(), asDelay), {}});
+        items.push_back({"largest_gap_s", "largest gap (s)", real(g.HasFrames, g.LargestGap, asSeconds), {}});
         items.push_back({"glitches", "glitches ignored", count(g.HasStats, g.Glitches), {}});
         items.push_back({"cut", "frames cut", Number(g.HasStats ? g.Cut : g.CutFrames), {}});
     }

@@ -58,6 +58,33 @@ char* WriteFixedDouble(char* p, double value, int decimals) {
     return end;
 }
 
+char* WriteScientific(char* p, double value, int digits) {
+    if (value == 0) {
+        value = 0; // no "-0"
+    }
+    if (!std::isfinite(value)) {
+        return WriteShortestDouble(p, value);
+    }
+    return std::to_chars(p, p + MaxNumberChars, value, std::chars_format::scientific,
+                         std::max(digits, 1) - 1)
+        .ptr;
+}
+
+char* WriteSignificant(char* p, double value, int digits) {
+    if (value == 0 || !std::isfinite(value)) {
+        return WriteShortestDouble(p, value);
+    }
+    digits = std::max(digits, 1);
+    // The decimal exponent after rounding to `digits` digits (999999.96 to 7 digits is 1e6,
+    // one more integer digit than the value has), read from the exponent form.
+    char text[MaxNumberChars];
+    const char* end = WriteScientific(text, value, digits);
+    const char* e = std::find(static_cast<const char*>(text), end, 'e');
+    int exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+    return WriteFixedDouble(p, value, std::max(0, digits - 1 - exponent));
+}
+
 char* WriteHex(char* p, std::uint64_t value, int digits) {
     int needed = 1;
     while (needed < 16 && (value >> (4 * needed)) != 0) {

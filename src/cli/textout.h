@@ -139,6 +139,14 @@ inline char* WriteText(char* p, std::string_view text) {
 [[gnu::always_inline]] inline char* WriteNumber(char* p, std::uint64_t value, bool isSigned) {
     return isSigned ? WriteSigned(p, static_cast<std::int64_t>(value)) : WriteUnsigned(p, value);
 }
+// Two flags as CSV writes them ("true,false"), with one copy of fixed size.
+inline char* WriteCsvBoolPair(char* p, bool first, bool second) {
+    static constexpr char Texts[4][16] = {"false,false", "false,true", "true,false", "true,true"};
+    static constexpr std::uint8_t Sizes[4] = {11, 10, 10, 9};
+    const int i = (first ? 2 : 0) + (second ? 1 : 0);
+    std::memcpy(p, Texts[i], 16);
+    return p + Sizes[i];
+}
 // "true" or "false" with a copy of fixed size, which the compiler inlines.
 inline char* WriteBool(char* p, bool value) {
     std::memcpy(p, value ? "true " : "false", 5);
@@ -148,6 +156,32 @@ inline char* WriteBool(char* p, bool value) {
 char* WriteShortestDouble(char* p, double value);
 // `value` with exactly `decimals` decimals (the window shows four), no grouping.
 char* WriteFixedDouble(char* p, double value, int decimals);
+// `value` rounded to `digits` significant digits, in fixed notation (1000000, 19186.76,
+// 0.0001235); integer digits beyond `digits` are all written. Exponent form from 1e15 on, as
+// WriteFixedDouble.
+char* WriteSignificant(char* p, double value, int digits);
+// `value` rounded to `digits` significant digits in exponent form (2.500e-07).
+char* WriteScientific(char* p, double value, int digits);
+
+// The numbers of signal captures as tables show them to people; CSV and JSON keep the
+// shortest text that reads back as the same double. One rule per kind of quantity:
+// - times, durations and gaps: seconds with 9 decimals (nanoseconds, finer than the sample
+//   period of any logic analyzer up to 1 GHz), so that the points of a column line up;
+// - frequencies (clock, frame rate): Hz with 7 significant digits, fixed notation;
+// - the line delay: seconds with 4 significant digits in exponent form.
+inline constexpr int TableSecondsDecimals = 9;
+inline constexpr int TableHertzDigits = 7;
+inline constexpr int TableDelayDigits = 4;
+inline char* WriteTableSeconds(char* p, double seconds) {
+    return WriteFixedDouble(p, seconds, TableSecondsDecimals);
+}
+inline char* WriteTableHertz(char* p, double hertz) {
+    return WriteSignificant(p, hertz, TableHertzDigits);
+}
+inline char* WriteTableDelay(char* p, double seconds) {
+    return WriteScientific(p, seconds, TableDelayDigits);
+}
+
 // "0x" and `digits` uppercase hexadecimal digits (more when the value needs them).
 char* WriteHex(char* p, std::uint64_t value, int digits);
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cmath>
+#include <limits>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -326,6 +328,77 @@ TEST(Records, NumbersAreWrittenAsToCharsWritesThem) {
         const auto negative = static_cast<std::int64_t>(value);
         EXPECT_EQ(std::string(mine, WriteSigned(mine, negative)),
                   std::string(theirs, std::to_chars(theirs, theirs + MaxNumberChars, negative).ptr));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The numbers of signal captures as tables show them: the texts of the values the sample
+// captures give (a clock a hair under 1 MHz, a delay a hair over 250 ns), carries into the
+// next digit, signs and the values with no finite text.
+TEST(TableNumbers, EachKindByItsRule) {
+    struct TCase {
+        char* (*Write)(char*, double);
+        double Value;
+        std::string_view Text;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const TCase cases[] = {
+        {WriteTableSeconds, 1.2e-05, "0.000012000"},
+        {WriteTableSeconds, 5.7000000000001494e-05, "0.000057000"},
+        {WriteTableSeconds, 0.123456789512345, "0.123456790"},
+        {WriteTableSeconds, 0.0, "0.000000000"},
+        {WriteTableSeconds, -0.0, "0.000000000"},
+        {WriteTableSeconds, 1234.5, "1234.500000000"},
+        {WriteTableHertz, 999999.9999999994, "1000000"},
+        {WriteTableHertz, 999999.9999989999, "1000000"},
+        {WriteTableHertz, 19186.762893856718, "19186.76"},
+        {WriteTableHertz, 2500000.0 / 3.0, "833333.3"},
+        {WriteTableHertz, 99999.996, "100000.0"},
+        {WriteTableHertz, 12345678.9, "12345679"},
+        {WriteTableHertz, 0.5, "0.5000000"},
+        {WriteTableHertz, -1234.56789, "-1234.568"},
+        {WriteTableHertz, 0.0, "0"},
+        {WriteTableHertz, inf, "inf"},
+        {WriteTableDelay, 2.500000000000061e-07, "2.500e-07"},
+        {WriteTableDelay, 2.499999999967806e-07, "2.500e-07"},
+        {WriteTableDelay, 1.23456e-6, "1.235e-06"},
+        {WriteTableDelay, 9.9996e-8, "1.000e-07"},
+        {WriteTableDelay, -0.0, "0.000e+00"},
+    };
+    for (const TCase& c : cases) {
+        char text[MaxNumberChars];
+        EXPECT_EQ(std::string_view(text, static_cast<std::size_t>(c.Write(text, c.Value) - text)), c.Text)
+            << c.Value;
+    }
+}
+
+// Rounded to n significant digits, the text reads back within half a unit of its last digit,
+// and has n digits unless the integer part alone has more.
+TEST(TableNumbers, SignificantDigitsOfRandomValues) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+    for (int i = 0; i < 20000; ++i) {
+        const int digits = 1 + static_cast<int>(random() % 9);
+        const int exponent = static_cast<int>(random() % 25) - 12;
+        const double value = mantissa(random) * std::pow(10.0, exponent);
+        char text[MaxNumberChars];
+        const std::string written(text, WriteSignificant(text, value, digits));
+        ASSERT_EQ(written.find('e'), std::string::npos) << written;
+        const double back = std::stod(written);
+        const int leading = static_cast<int>(std::floor(std::log10(back)));
+        EXPECT_LE(std::fabs(back - value), 0.5000001 * std::pow(10.0, leading - digits + 1))
+            << value << " to " << digits << ": " << written;
+        std::size_t shown = 0;
+        bool nonZeroSeen = false;
+        for (const char c : written) {
+            nonZeroSeen = nonZeroSeen || (c >= '1' && c <= '9');
+            shown += nonZeroSeen && c >= '0' && c <= '9' ? 1 : 0;
+        }
+        EXPECT_EQ(shown, static_cast<std::size_t>(std::max(digits, leading + 1)))
+            << value << " to " << digits << ": " << written;
     }
 }
 

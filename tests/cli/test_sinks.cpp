@@ -198,13 +198,73 @@ TEST(FieldTable, EveryFieldOfASignalRecordReadsBack) {
     std::vector<std::string> tableNames = names;
     tableNames.erase(std::find(tableNames.begin(), tableNames.end(), "multiturn"));
     EXPECT_EQ(titles, tableNames);
-    // A number wider than its column pushes the row out; narrower ones are aligned right.
-    EXPECT_NE(table[1].find(" yes     no           1  0.123456789012345    1  833333.3333333334  "
-                            "    1.25e-07  13220465.0000  mm"),
+    // The numbers for people (time in ns, 7 digits of the clock, 4 of the line delay),
+    // aligned right in their columns.
+    EXPECT_NE(table[1].find(" yes     no           1    0.123456789    1    833333.3     1.250e-07"
+                            "  13220465.0000  mm"),
               std::string::npos)
         << table[1];
-    EXPECT_EQ(table[2].substr(table[2].size() - 6), "  0.75") << table[2];
+    EXPECT_EQ(table[2].substr(table[2].size() - 15), "    0.750000000") << table[2];
     EXPECT_EQ(table[2].rfind("run3.sr#1043", 0), 0U);
+}
+
+// A whole batch written at once (the sink's path) is the records written one by one, in every
+// format, with and without the fields of signal captures and of a scale, over frames that
+// decode, fail their CRC, lack a start bit, cannot be read or were cut; it counts exactly the
+// frames with a good CRC, and every CSV row has the header's columns.
+TEST(FieldTable, ABatchIsItsRecordsOneByOne) {
+    const TFrameLayoutParams params;
+    const TFrameLayout layout(params);
+    for (const bool signal : {false, true}) {
+        TCaptureBatch batch;
+        if (signal) {
+            AddSignalFrame(batch, 1, MakeSignalFrame(3, true, 26440930, {0.001, 1e6, 2.5e-7, 1}));
+            TSignalFrame bad = MakeSignalFrame(4, false, 12345, {0.002, 1e6, 2.5e-7, 0});
+            bad.Hex[bad.Hex.size() / 2] = bad.Hex[bad.Hex.size() / 2] == '0' ? '1' : '0';
+            AddSignalFrame(batch, 2, bad);
+            AddCut(batch, 3, 0.003);
+            AddFrame(batch, 4, "zz", TCaptureKind::ckInvalid);
+            batch.Timing.push_back(TFrameTiming{0.004, 0.0, 0.0, 0});
+        } else {
+            AddFrame(batch, 1, "C004C9BA71753000");
+            AddFrame(batch, 2, "C004C9BA71853000"); // a CRC error
+            AddFrame(batch, 3, "0000000000000000");
+            AddFrame(batch, 4, "zz,\"q", TCaptureKind::ckInvalid);
+            AddFrame(batch, 5, "C004C9BA71753000");
+        }
+        for (const TOutputFormat format : {TOutputFormat::ofCsv, TOutputFormat::ofJsonl, TOutputFormat::ofTable}) {
+            for (const bool scaled : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "format " << static_cast<int>(format) << " signal "
+                                                << signal << " scale " << scaled);
+                const TScale scale{scaled, 0.25, "deg"};
+                TRecordFormatter formatter(format, params, scale, signal);
+                TOutBuffer one;
+                std::uint64_t good = 0;
+                for (std::size_t i = 0; i < batch.Frames.size(); ++i) {
+                    const TCaptureFrame& frame = batch.Frames[i];
+                    const std::string_view input = FrameInput(batch, frame);
+                    TDecodedRecord record = DecodeCaptureFrame(layout, frame, input);
+                    if (signal) {
+                        record.Timing = &batch.Timing[i];
+                    }
+                    good += record.Fields.Outcome == TDecodeOutcome::doDecoded && record.Fields.CrcOk ? 1 : 0;
+                    formatter.AppendRecord(one, frame, input, record);
+                }
+                EXPECT_EQ(good, signal ? 1U : 2U);
+                TOutBuffer all;
+                EXPECT_EQ(formatter.AppendBatch(all, layout, batch), good);
+                EXPECT_EQ(all.View(), one.View());
+                EXPECT_EQ(Lines(std::string(all.View())).size(), batch.Frames.size());
+                if (format == TOutputFormat::ofCsv) {
+                    const std::size_t columns = SplitCsvRow(Lines(formatter.Header())[0]).size();
+                    EXPECT_EQ(columns, FieldNames(signal, scaled).size());
+                    for (const std::string& row : Lines(std::string(all.View()))) {
+                        EXPECT_EQ(SplitCsvRow(row).size(), columns) << row;
+                    }
+                }
+            }
+        }
+    }
 }
 
 // Frames of a signal capture decode from their bits, never as ParseFrameHex reads text: the
@@ -400,6 +460,55 @@ TEST(SignalSummary, KnownCaptureInAnyBatchCut) {
         } else {
             EXPECT_EQ(out.Text, first) << "batches of " << size;
         }
+    }
+}
+
+// The summary table shows the signal numbers by the table's rules; CSV keeps the texts that
+// read back as the same doubles.
+TEST(SignalSummary, TableShowsNumbersForPeopleCsvKeepsThemExact) {
+    const double clock = 999999.9999999994;
+    const double delay = 2.500000000000061e-07;
+    std::vector<TCaptureBatch> batches(1);
+    AddSignalFrame(batches[0], 1, MakeSignalFrame(3, false, 1, {1.2e-05, clock, delay, 0}));
+    AddSignalFrame(batches[0], 2, MakeSignalFrame(3, false, 2, {6.9e-05, clock, delay, 0}));
+    const TSignalStats stats{0.0001, 0, 0};
+    std::map<std::string, std::string> shown;
+    for (const TOutputFormat format : {TOutputFormat::ofTable, TOutputFormat::ofCsv}) {
+        TSummarySink sink(format, TFrameLayoutParams{}, {});
+        TStringSinkOutput out;
+        FeedSink(sink, batches, THexReader(&stats), out);
+        sink.Finish(2, out);
+        const std::vector<std::string> lines = Lines(out.Text);
+        if (format == TOutputFormat::ofCsv) {
+            ASSERT_EQ(lines.size(), 2U);
+            const std::vector<std::string> keys = SplitCsvRow(lines[0]);
+            const std::vector<std::string> values = SplitCsvRow(lines[1]);
+            ASSERT_EQ(keys.size(), values.size());
+            std::map<std::string, std::string> v;
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                v[keys[i]] = values[i];
+            }
+            EXPECT_EQ(std::stod(v["clock_hz_min"]), clock);
+            EXPECT_EQ(std::stod(v["line_delay_s_min"]), delay);
+            EXPECT_EQ(std::stod(v["largest_gap_s"]), 6.9e-05 - 1.2e-05);
+            EXPECT_EQ(std::stod(v["frame_rate_hz"]), 1 / (6.9e-05 - 1.2e-05));
+            continue;
+        }
+        // Table rows: the label, two blanks or more, the value aligned to the right.
+        for (const std::string& line : lines) {
+            const std::size_t gap = line.find("  ");
+            ASSERT_NE(gap, std::string::npos) << line;
+            shown[line.substr(0, gap)] = line.substr(line.find_first_not_of(' ', gap));
+        }
+    }
+    const std::map<std::string, std::string> expected = {
+        {"duration (s)", "0.000100000"},       {"frame rate (Hz)", "17543.86"},
+        {"clock min (Hz)", "1000000"},         {"clock median (Hz)", "1000000"},
+        {"clock max (Hz)", "1000000"},         {"line delay min (s)", "2.500e-07"},
+        {"line delay median (s)", "2.500e-07"}, {"line delay max (s)", "2.500e-07"},
+        {"largest gap (s)", "0.000057000"},    {"frames", "2"}};
+    for (const auto& [label, value] : expected) {
+        EXPECT_EQ(shown[label], value) << label;
     }
 }
 
