@@ -47,15 +47,13 @@ TCell Bool(bool value) {
     return c;
 }
 
-// Decimals of times in the table: 100 ns, finer than the frame period of any BiSS clock.
-constexpr int TableTimeDecimals = 7;
-
 std::string NumberText(const TCell& c, bool hex, bool table) {
     char text[MaxNumberChars + 16];
     char* end = nullptr;
     if (c.IsReal) {
-        // JSON and CSV: the shortest text that reads back as the same double.
-        end = table ? WriteFixedDouble(text, c.Real, TableTimeDecimals) : WriteShortestDouble(text, c.Real);
+        // JSON and CSV: the shortest text that reads back as the same double; the table: the
+        // records' rule for times.
+        end = table ? WriteTableSeconds(text, c.Real) : WriteShortestDouble(text, c.Real);
     } else if (hex) {
         end = WriteHex(text, c.Number, 2);
     } else {
