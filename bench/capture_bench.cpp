@@ -5,7 +5,7 @@
 // speed the reader keeps.
 
 #include "bench_summary.h"
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <benchmark/benchmark.h>
 

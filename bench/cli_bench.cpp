@@ -5,8 +5,8 @@
 // the window's layout and writes the same CSV line with no generality at all. The summary
 // says which stage bounds the speed.
 #include "bench_summary.h"
-#include "capture.h"
-#include "records.h"
+#include "capture/capture.h"
+#include "cli/records.h"
 
 #include <benchmark/benchmark.h>
 

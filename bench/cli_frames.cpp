@@ -2,7 +2,7 @@
 // window's layout as hexadecimal lines, ACK lengths of 2 to 17 bits, positions spread over
 // the whole 26-bit range, one frame in 64 with a wrong CRC.
 //   cli_frames COUNT FILE
-#include "framelayout.h"
+#include "decode/framelayout.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // is what most captures hold. Decoding registers has to stay a small part of decoding a
 // capture (a few ns per frame).
 #include "bench_summary.h"
-#include "control/controldecoder.h"
+#include "capture/control/controldecoder.h"
 #include "controlmodel.h"
 
 #include <random>

@@ -12,10 +12,10 @@
 // taken from this same run.
 
 #include "bench_summary.h"
-#include "framedecoder.h"
-#include "framelayout.h"
+#include "decode/framedecoder.h"
+#include "decode/framelayout.h"
 #include "framesupport.h"
-#include "orodja.h"
+#include "decode/orodja.h"
 
 #include <benchmark/benchmark.h>
 

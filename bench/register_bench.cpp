@@ -8,13 +8,13 @@
 // hardest case for the goal) and the same captures as VCD text in memory (a file's work).
 // Run with repetitions; the summary compares the medians of one run. Goal: under 5 % more.
 #include "bench_summary.h"
-#include "capture.h"
-#include "control/controlframes.h"
+#include "capture/capture.h"
+#include "capture/control/controlframes.h"
 #ifdef CORVANE_REGISTER_SINK
-#include "registersink.h"
+#include "cli/registersink.h"
 #endif
 #include "controlwaveform.h"
-#include "signal/signalreader.h"
+#include "capture/signal/signalreader.h"
 #include "waveformsource.h"
 
 #include <benchmark/benchmark.h>

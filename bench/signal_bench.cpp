@@ -6,7 +6,7 @@
 
 #include "bench_summary.h"
 #include "framesupport.h"
-#include "signal/burstdecoder.h"
+#include "capture/signal/burstdecoder.h"
 #include "waveformmodel.h"
 #include "waveformsource.h"
 

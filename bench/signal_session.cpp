@@ -14,7 +14,7 @@
 // answers 4 samples (160 ns) after each rising edge, with an ACK of 4 bits, the position
 // climbing one count a frame; every eighth frame the master sends CDM 1.
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "framesupport.h"
 
 #include <zip.h>

@@ -3,8 +3,8 @@
 // change densities and with the other six bits toggling or still, and the merge of two Saleae
 // binary channel files into edges (transitions/s; goal 50 M/s), from memory.
 
-#include "signal/saleaebinary.h"
-#include "signal/sigroksession.h"
+#include "capture/signal/saleaebinary.h"
+#include "capture/signal/sigroksession.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,9 +2,9 @@
 // redrawing its plot at every zoom. Goals on a 2-core machine: 10 million frames open in at
 // most 3 s; a redraw at most 16 ms at any zoom; at most 48 bytes a frame in memory.
 //   view_bench [--benchmark_filter=...]   (the capture is written to a temporary file once)
-#include "captureloader.h"
-#include "envelope.h"
-#include "plotpainter.h"
+#include "view/captureloader.h"
+#include "view/envelope.h"
+#include "view/plotpainter.h"
 
 #include <QGuiApplication>
 #include <QImage>

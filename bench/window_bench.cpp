@@ -3,10 +3,10 @@
 // strips), one click on a changing frame, a click followed by a synchronous repaint of the
 // window, and a step of the position length (denominator, then the same decode).
 
-#include "application.h"
+#include "window/application.h"
 #include "bench_summary.h"
-#include "main.h"
-#include "spinedit.h"
+#include "window/main.h"
+#include "window/spinedit.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,7 @@
 // capture.h. Any violation prints the case and aborts, which libFuzzer (or the replay main)
 // reports as a finding.
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -5,10 +5,10 @@
 // library's shifting and table CRC. Any violation prints the case and aborts, which libFuzzer
 // (or the replay main) reports as a finding.
 
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 #include "framesupport.h"
 #include "referencedecoder.h"
-#include "orodja.h"
+#include "decode/orodja.h"
 
 #include <cmath>
 #include <cstddef>

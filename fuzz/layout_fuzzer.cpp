@@ -5,7 +5,7 @@
 // a bit-serial CRC), independent of the library's word-level extraction and sliced CRC tables. A violation prints the case and
 // aborts, which libFuzzer (or the replay main) reports as a finding.
 
-#include "framelayout.h"
+#include "decode/framelayout.h"
 #include "framesupport.h"
 #include "referencedecoder.h"
 

@@ -16,11 +16,11 @@
 // bits of uppercase hexadecimal; the frames equal those of a burst decoder fed the edges read
 // above; the named and the recognised format give the same frames.
 
-#include "signal/burstdecoder.h"
-#include "signal/saleaebinary.h"
-#include "signal/saleaedigital.h"
-#include "signal/sigroksession.h"
-#include "signal/vcd.h"
+#include "capture/signal/burstdecoder.h"
+#include "capture/signal/saleaebinary.h"
+#include "capture/signal/saleaedigital.h"
+#include "capture/signal/sigroksession.h"
+#include "capture/signal/vcd.h"
 
 #include <algorithm>
 #include <cmath>

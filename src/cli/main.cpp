@@ -1,6 +1,6 @@
 // corvane-decode: decodes captured BiSS-C frames from the command line.
-#include "platform.h"
-#include "program.h"
+#include "cli/platform.h"
+#include "cli/program.h"
 
 #include <exception>
 #include <string>

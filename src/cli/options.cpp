@@ -1,6 +1,6 @@
-#include "options.h"
+#include "cli/options.h"
 
-#include "textutil.h"
+#include "capture/textutil.h"
 
 #include <CLI/CLI.hpp>
 

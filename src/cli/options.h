@@ -3,9 +3,9 @@
 // message; --help and --version end it with status 0.
 #pragma once
 
-#include "capture.h"
-#include "framelayout.h"
-#include "records.h"
+#include "capture/capture.h"
+#include "decode/framelayout.h"
+#include "cli/records.h"
 
 #include <cstdint>
 #include <string>

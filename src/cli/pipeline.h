@@ -4,8 +4,8 @@
 // made of a batch is opaque here (an output sink's TBatchResult).
 #pragma once
 
-#include "capture.h"
-#include "sink.h"
+#include "capture/capture.h"
+#include "cli/sink.h"
 
 #include <cstdint>
 #include <functional>

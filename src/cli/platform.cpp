@@ -1,8 +1,8 @@
 // The parts of platform.h that are the same on every system, on the system calls of
 // platform_posix.cpp or platform_win32.cpp (platform_system.h).
-#include "platform.h"
+#include "cli/platform.h"
 
-#include "platform_system.h"
+#include "cli/platform_system.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 // script work and no "\r\n" translation touches the data.
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 // The system calls of platform.cpp on POSIX systems: arguments and file names are bytes
 // (UTF-8 under the locales the program is used with), streams have no text mode.
-#include "platform_system.h"
+#include "cli/platform_system.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -2,7 +2,7 @@
 // and file names in any script arrive and are opened intact, the C runtime's descriptors
 // are in binary mode so that no "\r\n" translation touches the data, and a console is
 // written as UTF-16 characters.
-#include "platform_system.h"
+#include "cli/platform_system.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,13 +1,13 @@
-#include "program.h"
+#include "cli/program.h"
 
-#include "options.h"
-#include "pipeline.h"
-#include "platform.h"
-#include "progress.h"
-#include "records.h"
-#include "registersink.h"
-#include "scan.h"
-#include "summary.h"
+#include "cli/options.h"
+#include "cli/pipeline.h"
+#include "cli/platform.h"
+#include "cli/progress.h"
+#include "cli/records.h"
+#include "cli/registersink.h"
+#include "cli/scan.h"
+#include "cli/summary.h"
 
 #include <algorithm>
 #include <memory>

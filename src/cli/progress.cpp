@@ -1,7 +1,7 @@
-#include "progress.h"
+#include "cli/progress.h"
 
-#include "platform.h"
-#include "textout.h"
+#include "cli/platform.h"
+#include "cli/textout.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "records.h"
+#include "cli/records.h"
 
-#include "scalednumber.h"
+#include "decode/scalednumber.h"
 
 #include <algorithm>
 #include <array>

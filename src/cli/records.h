@@ -8,10 +8,10 @@
 // have only source, input and outcome (and the timing a signal capture gives them).
 #pragma once
 
-#include "capture.h"
-#include "framelayout.h"
-#include "sink.h"
-#include "textout.h"
+#include "capture/capture.h"
+#include "decode/framelayout.h"
+#include "cli/sink.h"
+#include "cli/textout.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "registers.h"
+#include "cli/registers.h"
 
 #include <algorithm>
 #include <array>

@@ -10,10 +10,10 @@
 // data and slave mask in hexadecimal.
 #pragma once
 
-#include "control/controldecoder.h"
-#include "records.h"
-#include "control/registermap.h"
-#include "textout.h"
+#include "capture/control/controldecoder.h"
+#include "cli/records.h"
+#include "capture/control/registermap.h"
+#include "cli/textout.h"
 
 #include <cstdint>
 #include <span>

@@ -1,6 +1,6 @@
-#include "registersink.h"
+#include "cli/registersink.h"
 
-#include "control/controlframes.h"
+#include "capture/control/controlframes.h"
 
 #include <utility>
 

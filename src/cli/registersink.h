@@ -14,12 +14,12 @@
 // TInputError that names the inputs that carry it.
 #pragma once
 
-#include "control/controldecoder.h"
-#include "control/registermap.h"
-#include "framelayout.h"
-#include "records.h"
-#include "registers.h"
-#include "sink.h"
+#include "capture/control/controldecoder.h"
+#include "capture/control/registermap.h"
+#include "decode/framelayout.h"
+#include "cli/records.h"
+#include "cli/registers.h"
+#include "cli/sink.h"
 
 #include <cstdint>
 #include <memory>

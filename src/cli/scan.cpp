@@ -1,6 +1,6 @@
-#include "scan.h"
+#include "cli/scan.h"
 
-#include "textout.h"
+#include "cli/textout.h"
 
 #include <algorithm>
 #include <bit>

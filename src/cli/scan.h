@@ -5,10 +5,10 @@
 // without multi-turn bits.
 #pragma once
 
-#include "capture.h"
-#include "framelayout.h"
-#include "records.h"
-#include "sink.h"
+#include "capture/capture.h"
+#include "decode/framelayout.h"
+#include "cli/records.h"
+#include "cli/sink.h"
 
 #include <cstdint>
 #include <memory>

@@ -5,7 +5,7 @@
 // writes its output and merges what it counts.
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // input order, so that the largest jump also spans the frames on both sides of a batch border.
 #pragma once
 
-#include "framelayout.h"
-#include "records.h"
-#include "sink.h"
+#include "decode/framelayout.h"
+#include "cli/records.h"
+#include "cli/sink.h"
 
 #include <cstdint>
 #include <map>

@@ -1,6 +1,6 @@
-#include "textout.h"
+#include "cli/textout.h"
 
-#include "textutil.h"
+#include "capture/textutil.h"
 
 #include <algorithm>
 #include <cmath>

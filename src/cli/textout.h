@@ -3,7 +3,7 @@
 // table. Nothing here allocates per call once the buffer has grown to its working size.
 #pragma once
 
-#include "digits.h"
+#include "decode/digits.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "bisscrc.h"
+#include "decode/bisscrc.h"
 
 #include <array>
 #include <bit>

@@ -1,6 +1,6 @@
-#include "displaytext.h"
+#include "decode/displaytext.h"
 
-#include "digits.h"
+#include "decode/digits.h"
 
 #include <array>
 #include <charconv>

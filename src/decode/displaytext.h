@@ -3,7 +3,7 @@
 // a record's strings are filled in place, with no copy of a text just written.
 #pragma once
 
-#include "scalednumber.h"
+#include "decode/scalednumber.h"
 
 #include <cstdint>
 #include <string>

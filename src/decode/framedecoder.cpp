@@ -1,7 +1,7 @@
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 
-#include "displaytext.h"
-#include "frametext.h"
+#include "decode/displaytext.h"
+#include "decode/frametext.h"
 
 #include <algorithm>
 #include <array>

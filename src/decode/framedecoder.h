@@ -2,8 +2,8 @@
 // fields, the CRC verdict and the texts the window displays. Pure: no state between calls.
 #pragma once
 
-#include "framelayout.h"
-#include "scalednumber.h"
+#include "decode/framelayout.h"
+#include "decode/scalednumber.h"
 
 #include <cstdint>
 #include <string>

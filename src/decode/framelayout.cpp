@@ -1,4 +1,4 @@
-#include "framelayout.h"
+#include "decode/framelayout.h"
 
 #include <stdexcept>
 

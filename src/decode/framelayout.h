@@ -9,8 +9,8 @@
 // the W-bit CRC. The CRC covers the multi-turn, single-turn and status bits as received.
 #pragma once
 
-#include "bisscrc.h"
-#include "frametext.h"
+#include "decode/bisscrc.h"
+#include "decode/frametext.h"
 
 #include <bit>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "frametext.h"
+#include "decode/frametext.h"
 
-#include "orodja.h"
+#include "decode/orodja.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "orodja.h"
+#include "decode/orodja.h"
 
 #include <algorithm>
 

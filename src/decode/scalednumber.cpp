@@ -1,4 +1,4 @@
-#include "scalednumber.h"
+#include "decode/scalednumber.h"
 
 #include <array>
 #include <charconv>

@@ -3,7 +3,7 @@
 // command-line layout options. Everything else of the view sees only capturemodel.h.
 #pragma once
 
-#include "capturemodel.h"
+#include "view/capturemodel.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "capturemodel.h"
+#include "view/capturemodel.h"
 
-#include "digits.h"
+#include "decode/digits.h"
 
 #include <new>
 

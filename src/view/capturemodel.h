@@ -4,7 +4,7 @@
 // Nothing here knows how a capture is read; the loader is the only part that does.
 #pragma once
 
-#include "framelayout.h"
+#include "decode/framelayout.h"
 
 #include <algorithm>
 #include <cmath>

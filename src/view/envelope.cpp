@@ -1,4 +1,4 @@
-#include "envelope.h"
+#include "view/envelope.h"
 
 #include <algorithm>
 #include <cmath>

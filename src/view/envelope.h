@@ -4,7 +4,7 @@
 // few dozen entries. A plot column then costs the same for ten frames or ten million.
 #pragma once
 
-#include "capturemodel.h"
+#include "view/capturemodel.h"
 
 #include <cstddef>
 #include <cstdint>

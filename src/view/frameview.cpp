@@ -1,4 +1,4 @@
-#include "frameview.h"
+#include "view/frameview.h"
 
 #include <QPainter>
 

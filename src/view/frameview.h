@@ -3,8 +3,8 @@
 // green), and its decoded fields with the CRC verdict.
 #pragma once
 
-#include "capturemodel.h"
-#include "framelayout.h"
+#include "view/capturemodel.h"
+#include "decode/framelayout.h"
 
 #include <QColor>
 #include <QString>

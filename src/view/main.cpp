@@ -1,10 +1,10 @@
 // corvane-view: the window, or with --export-plot the plot of a capture written to a file
 // without a window.
-#include "captureloader.h"
-#include "envelope.h"
-#include "plotexport.h"
-#include "recordtable.h"
-#include "viewwindow.h"
+#include "view/captureloader.h"
+#include "view/envelope.h"
+#include "view/plotexport.h"
+#include "view/recordtable.h"
+#include "view/viewwindow.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,4 +1,4 @@
-#include "plotexport.h"
+#include "view/plotexport.h"
 
 #include <QFileInfo>
 #include <QImage>

@@ -1,7 +1,7 @@
 // Writing the plot to a PNG or SVG file, from the window or from the command line.
 #pragma once
 
-#include "plotpainter.h"
+#include "view/plotpainter.h"
 
 #include <QSize>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "plotmath.h"
+#include "view/plotmath.h"
 
 #include <algorithm>
 #include <cmath>

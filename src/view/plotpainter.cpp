@@ -1,4 +1,4 @@
-#include "plotpainter.h"
+#include "view/plotpainter.h"
 
 #include <QFontMetrics>
 #include <QLineF>

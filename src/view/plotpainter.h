@@ -3,9 +3,9 @@
 // the PNG/SVG export draw with the same function.
 #pragma once
 
-#include "capturemodel.h"
-#include "envelope.h"
-#include "plotmath.h"
+#include "view/capturemodel.h"
+#include "view/envelope.h"
+#include "view/plotmath.h"
 
 #include <QColor>
 #include <QPalette>

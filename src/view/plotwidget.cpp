@@ -1,4 +1,4 @@
-#include "plotwidget.h"
+#include "view/plotwidget.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

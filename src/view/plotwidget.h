@@ -3,7 +3,7 @@
 // frame, and keys for all of it.
 #pragma once
 
-#include "plotpainter.h"
+#include "view/plotpainter.h"
 
 #include <QPoint>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "recordtable.h"
+#include "view/recordtable.h"
 
-#include "capturemodel.h"
-#include "plotpainter.h"
+#include "view/capturemodel.h"
+#include "view/plotpainter.h"
 
 #include <QBrush>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "signalview.h"
+#include "view/signalview.h"
 
 #include <QPainter>
 #include <QPainterPath>

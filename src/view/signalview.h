@@ -3,7 +3,7 @@
 // edges, the bit boundaries and sampling points the decoder used, and the line delay.
 #pragma once
 
-#include "capturemodel.h"
+#include "view/capturemodel.h"
 
 #include <QWidget>
 

@@ -1,10 +1,10 @@
-#include "viewwindow.h"
+#include "view/viewwindow.h"
 
-#include "frameview.h"
-#include "plotexport.h"
-#include "plotwidget.h"
-#include "recordtable.h"
-#include "signalview.h"
+#include "view/frameview.h"
+#include "view/plotexport.h"
+#include "view/plotwidget.h"
+#include "view/recordtable.h"
+#include "view/signalview.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,9 +2,9 @@
 // plot, the records and the selected frame, with loading in the background.
 #pragma once
 
-#include "capturemodel.h"
-#include "captureloader.h"
-#include "envelope.h"
+#include "view/capturemodel.h"
+#include "view/captureloader.h"
+#include "view/envelope.h"
 
 #include <QMainWindow>
 

@@ -1,6 +1,6 @@
-#include "application.h"
+#include "window/application.h"
 
-#include "windowmath.h"
+#include "window/windowmath.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -1,6 +1,6 @@
 // Entry point of Corvane: one window, run until the user closes it.
-#include "application.h"
-#include "main.h"
+#include "window/application.h"
+#include "window/main.h"
 
 #include <QByteArray>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "jpegimage.h"
+#include "window/jpegimage.h"
 
 #include <csetjmp>
 #include <cstddef>

@@ -1,10 +1,10 @@
-#include "main.h"
+#include "window/main.h"
 
-#include "application.h"
-#include "jpegimage.h"
-#include "spinedit.h"
+#include "window/application.h"
+#include "window/jpegimage.h"
+#include "window/spinedit.h"
 #include "ui_main.h"
-#include "windowmath.h"
+#include "window/windowmath.h"
 
 #include <QEvent>
 #include <QFile>

@@ -2,7 +2,7 @@
 // decode, with the coloured strips that mark the frame's fields under its binary digits.
 #pragma once
 
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "spinedit.h"
+#include "window/spinedit.h"
 
 #include <QApplication>
 #include <QFocusEvent>

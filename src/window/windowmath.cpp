@@ -1,4 +1,4 @@
-#include "windowmath.h"
+#include "window/windowmath.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Reading whole inputs for the capture reader tests.
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // into MA and SLO changes, decoded back, and compared with what the model sent; and the
 // channel chooser.
 
-#include "signal/burstdecoder.h"
+#include "capture/signal/burstdecoder.h"
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "framesupport.h"
 #include "waveformmodel.h"
 #include "waveformsource.h"

@@ -1,9 +1,9 @@
 // The control-channel decoder against the master/slave model: scripts of reads, writes,
 // sequential accesses and commands come back as the records the master made, at every reply
 // lag and under both readings of the header CRC; and damaged streams are reported as damaged.
-#include "control/controldecoder.h"
+#include "capture/control/controldecoder.h"
 #include "controlmodel.h"
-#include "control/registermap.h"
+#include "capture/control/registermap.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // the way (a flipped reply bit, a capture that starts or ends inside a control frame, a
 // control frame aborted by 14 zeros) comes back reported as such. Also the taking of the
 // control bits out of a batch, and the register sample captures.
-#include "control/controlframes.h"
-#include "control/registermap.h"
+#include "capture/control/controlframes.h"
+#include "capture/control/registermap.h"
 #include "controlwaveform.h"
-#include "signal/saleaebinary.h"
+#include "capture/signal/saleaebinary.h"
 
 #include "tempdir.h"
 

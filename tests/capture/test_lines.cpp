@@ -1,8 +1,8 @@
 // The line reader and the CSV records on top of it: line ends, the byte order mark, lines cut
 // by block and read boundaries, overlong lines, and RFC 4180 quoting.
 #include "capturetest.h"
-#include "csvrecords.h"
-#include "linereader.h"
+#include "capture/csvrecords.h"
+#include "capture/linereader.h"
 
 #include <gtest/gtest.h>
 

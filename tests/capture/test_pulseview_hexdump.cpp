@@ -2,8 +2,8 @@
 // and CR LF, reads of 1, 2, 3, 7 bytes or everything, batches of 1, 3 and 1000 frames), the
 // sample files, real output of hexdump -C and xxd, bad input, and the recognition rules.
 #include "capturetest.h"
-#include "formats/hexdump.h"
-#include "formats/pulseview.h"
+#include "capture/formats/hexdump.h"
+#include "capture/formats/pulseview.h"
 
 #include <gtest/gtest.h>
 

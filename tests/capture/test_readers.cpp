@@ -2,8 +2,8 @@
 // through sources that return 1, 2, 3, 7 bytes or everything per read, in batches of 1, 3 and
 // 1000 frames; every way must give the same frames.
 #include "capturetest.h"
-#include "frametext.h"
-#include "linereader.h"
+#include "decode/frametext.h"
+#include "capture/linereader.h"
 
 #include <gtest/gtest.h>
 

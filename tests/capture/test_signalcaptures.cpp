@@ -3,7 +3,7 @@
 // named), and the frames compared with what the model sent: bits, burst numbers, cut bursts,
 // time, clock, line delay and CDM. Also sigrok-cli's conversions, the sample captures of
 // tests/data/captures, the choice of channels and the recognition of every sample.
-#include "capture.h"
+#include "capture/capture.h"
 #include "logicwriters.h"
 #include "signalsamples.h"
 

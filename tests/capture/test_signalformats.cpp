@@ -4,10 +4,10 @@
 // sigrok-cli's own conversions; the sample captures of tests/data/captures.
 #include "logicwriters.h"
 #include "signalsamples.h"
-#include "signal/saleaebinary.h"
-#include "signal/saleaedigital.h"
-#include "signal/sigroksession.h"
-#include "signal/vcd.h"
+#include "capture/signal/saleaebinary.h"
+#include "capture/signal/saleaedigital.h"
+#include "capture/signal/sigroksession.h"
+#include "capture/signal/vcd.h"
 
 #include "tempdir.h"
 

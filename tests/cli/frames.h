@@ -2,8 +2,8 @@
 // their fields, and batches of them as a reader delivers them.
 #pragma once
 
-#include "capture.h"
-#include "framelayout.h"
+#include "capture/capture.h"
+#include "decode/framelayout.h"
 #include "framesupport.h"
 
 #include <cstdint>

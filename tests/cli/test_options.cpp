@@ -1,6 +1,6 @@
 // The command line: what each option sets, and which mistakes are usage errors (status 2,
 // a message) rather than runs.
-#include "options.h"
+#include "cli/options.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // whatever the number of threads, never more batches alive than its slots, and faults of the
 // reader, the workers or the consumer end the run without losing what came before.
 #include "frames.h"
-#include "pipeline.h"
-#include "records.h"
-#include "summary.h"
+#include "cli/pipeline.h"
+#include "cli/records.h"
+#include "cli/summary.h"
 
 #include <gtest/gtest.h>
 

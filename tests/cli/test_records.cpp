@@ -2,8 +2,8 @@
 // read back as the fields DecodeFrameBits gives for the same frame; and the escaping of bytes
 // that a bad line can hold.
 #include "frames.h"
-#include "records.h"
-#include "textout.h"
+#include "cli/records.h"
+#include "cli/textout.h"
 
 #include <gtest/gtest.h>
 

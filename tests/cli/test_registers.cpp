@@ -1,7 +1,7 @@
 // Register records and the register map in every output format, read back: JSON lines parsed,
 // CSV split, table rows aligned under their titles; and the exit status of --registers.
 #include "controlmodel.h"
-#include "registers.h"
+#include "cli/registers.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -3,9 +3,9 @@
 // received bits with their timing, cut bursts); the table's scaled number as the window writes
 // it; the medians of the signal summary.
 #include "frames.h"
-#include "records.h"
-#include "scalednumber.h"
-#include "summary.h"
+#include "cli/records.h"
+#include "decode/scalednumber.h"
+#include "cli/summary.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

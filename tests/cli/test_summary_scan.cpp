@@ -1,8 +1,8 @@
 // The summary and the scan on known frames, and their merging across batch borders: however
 // the frames are cut into batches, the result is that of one batch.
 #include "frames.h"
-#include "scan.h"
-#include "summary.h"
+#include "cli/scan.h"
+#include "cli/summary.h"
 
 #include <gtest/gtest.h>
 

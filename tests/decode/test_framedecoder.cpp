@@ -1,6 +1,6 @@
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 #include "framesupport.h"
-#include "orodja.h"
+#include "decode/orodja.h"
 #include "u16print.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The bit level of the decoding library: the CRC for every polynomial BiSS devices use, frame
 // layouts and their limits, and the decode of frames built for random layouts.
 
-#include "framedecoder.h"
-#include "framelayout.h"
+#include "decode/framedecoder.h"
+#include "decode/framelayout.h"
 #include "framesupport.h"
-#include "orodja.h"
+#include "decode/orodja.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Text to frame bits: cleaning in UTF-16 and in UTF-8, and how the text's length sets the
 // frame's length.
 
-#include "frametext.h"
+#include "decode/frametext.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "framesupport.h"
-#include "orodja.h"
+#include "decode/orodja.h"
 #include "u16print.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 #include "u16print.h"
 
 #include <gtest/gtest.h>

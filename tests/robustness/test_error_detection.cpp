@@ -4,7 +4,7 @@
 // protected bits) must decode with a failed CRC. The start and CDS bits are not protected and
 // stay as built, so the start bit is still found in the same place.
 
-#include "framedecoder.h"
+#include "decode/framedecoder.h"
 #include "framesupport.h"
 
 #include <gtest/gtest.h>

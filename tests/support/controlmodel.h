@@ -13,7 +13,7 @@
 // Every CRC is x^4 + x + 1, start value 0, sent inverted.
 #pragma once
 
-#include "control/controldecoder.h"
+#include "capture/control/controldecoder.h"
 
 #include <array>
 #include <cstdint>

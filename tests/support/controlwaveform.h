@@ -6,8 +6,8 @@
 // each batch and decoded into register accesses.
 #pragma once
 
-#include "capture.h"
-#include "control/controlframes.h"
+#include "capture/capture.h"
+#include "capture/control/controlframes.h"
 #include "controlmodel.h"
 #include "framesupport.h"
 #include "logicwriters.h"

@@ -4,8 +4,8 @@
 // tables and word-level shifts they are used to check.
 #pragma once
 
-#include "framelayout.h"
-#include "frametext.h"
+#include "decode/framelayout.h"
+#include "decode/frametext.h"
 
 #include <cstdint>
 #include <string>

@@ -4,7 +4,7 @@
 // the bit-serial SerialCrc, so that it shares nothing with the library but the types.
 #pragma once
 
-#include "framelayout.h"
+#include "decode/framelayout.h"
 #include "framesupport.h"
 
 #include <cstdint>

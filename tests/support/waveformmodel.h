@@ -23,7 +23,7 @@
 
 #include "framesupport.h"
 #include "waveform.h"
-#include "signal/burstdecoder.h"
+#include "capture/signal/burstdecoder.h"
 
 #include <algorithm>
 #include <cmath>

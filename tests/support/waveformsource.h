@@ -4,7 +4,7 @@
 // change with LogicGapBit at the gap's start, the levels at its end, nothing in between.
 #pragma once
 
-#include "signal/logicsource.h"
+#include "capture/signal/logicsource.h"
 #include "waveformmodel.h"
 
 #include <algorithm>

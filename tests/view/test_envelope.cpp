@@ -1,6 +1,6 @@
 // The envelope against a brute-force walk over the frames, and the store it reads.
-#include "envelope.h"
-#include "plotpainter.h"
+#include "view/envelope.h"
+#include "view/plotpainter.h"
 #include "viewtest.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Writing the plot: valid PNG and SVG files, refusals, and the exit codes of --export-plot.
-#include "plotexport.h"
+#include "view/plotexport.h"
 #include "viewtest.h"
 
 #include <QDir>

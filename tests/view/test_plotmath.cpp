@@ -1,9 +1,9 @@
 // The plot's geometry: zoom and pan keep the point under the cursor, marks sit at their
 // frames' pixels, the fields of a frame's bits, and the search for marked frames.
-#include "frameview.h"
-#include "plotmath.h"
-#include "plotpainter.h"
-#include "recordtable.h"
+#include "view/frameview.h"
+#include "view/plotmath.h"
+#include "view/plotpainter.h"
+#include "view/recordtable.h"
 #include "viewtest.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The records of the view against corvane-decode's own output for the sample captures: the
 // CSV export byte for byte, and every cell of the table.
-#include "captureloader.h"
-#include "recordtable.h"
+#include "view/captureloader.h"
+#include "view/recordtable.h"
 #include "viewtest.h"
 
 #include <QFile>

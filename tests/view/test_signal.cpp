@@ -1,12 +1,12 @@
 // Signal captures in the view: the store of a signal capture's frames, a capture loaded with
 // its times, the lines of a frame read again against the link model that wrote the capture,
 // and the register accesses of the register sample in the window.
-#include "captureloader.h"
+#include "view/captureloader.h"
 #include "logicwriters.h"
-#include "signalview.h"
+#include "view/signalview.h"
 #include "tempdir.h"
 #include "viewtest.h"
-#include "viewwindow.h"
+#include "view/viewwindow.h"
 #include "waveformmodel.h"
 
 #include <QPlainTextEdit>

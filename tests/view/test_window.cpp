@@ -1,9 +1,9 @@
 // The window driven as a user drives it: open a capture, select frames in the table and the
 // plot, fail to open another and keep the first.
-#include "frameview.h"
-#include "plotwidget.h"
-#include "recordtable.h"
-#include "viewwindow.h"
+#include "view/frameview.h"
+#include "view/plotwidget.h"
+#include "view/recordtable.h"
+#include "view/viewwindow.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>

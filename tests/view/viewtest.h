@@ -1,7 +1,7 @@
 // Shared helpers of the view's tests: stores of made-up frames and running programs.
 #pragma once
 
-#include "capturemodel.h"
+#include "view/capturemodel.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // clicks and keys: every output, the verdict, the strips under the digits, the clearing of old
 // results when a frame does not decode, the denominator that follows the length, the regional
 // separators and the help box.
-#include "windowmath.h"
+#include "window/windowmath.h"
 #include "windowtestsupport.h"
 
 #include <QFontInfo>

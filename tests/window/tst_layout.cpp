@@ -1,7 +1,7 @@
 // The main window as it opens: every control of the stored layout, the window frame, fonts,
 // hints, focus and tab order, the start-up state, the application title and the error report's
 // text rule, and the logo picture including damaged ones.
-#include "jpegimage.h"
+#include "window/jpegimage.h"
 #include "windowtestsupport.h"
 
 #include <QFile>

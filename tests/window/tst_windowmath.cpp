@@ -1,7 +1,7 @@
 // The window's pure functions, without any window system: where the strips go under the
 // digits (rounding halves to even), the denominator that follows the position length, the
 // title of the message boxes and the full-stop rule of the error report.
-#include "windowmath.h"
+#include "window/windowmath.h"
 
 #include <QList>
 #include <QtTest>

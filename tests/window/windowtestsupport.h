@@ -3,10 +3,10 @@
 // 64 binary digits that the tests compare the window's results with.
 #pragma once
 
-#include "application.h"
-#include "main.h"
-#include "spinedit.h"
-#include "windowmath.h"
+#include "window/application.h"
+#include "window/main.h"
+#include "window/spinedit.h"
+#include "window/windowmath.h"
 
 #include "referencedecoder.h"
 

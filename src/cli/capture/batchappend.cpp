@@ -1,6 +1,6 @@
-#include "batchappend.h"
+#include "capture/batchappend.h"
 
-#include "textutil.h"
+#include "capture/textutil.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // out of runs of hex digits, and a buffered writer for the fastest readers).
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <cstddef>
 #include <cstdint>

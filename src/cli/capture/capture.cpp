@@ -1,9 +1,9 @@
-#include "capture.h"
+#include "capture/capture.h"
 
-#include "csvrecords.h"
-#include "inputformat.h"
-#include "linereader.h"
-#include "textutil.h"
+#include "capture/csvrecords.h"
+#include "capture/inputformat.h"
+#include "capture/linereader.h"
+#include "capture/textutil.h"
 
 #include <filesystem>
 #include <system_error>

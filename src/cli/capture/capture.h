@@ -3,7 +3,7 @@
 // one thread; the frames they deliver are decoded and written elsewhere, possibly on others.
 #pragma once
 
-#include "framelayout.h"
+#include "decode/framelayout.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "csvrecords.h"
+#include "capture/csvrecords.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // quotes, a comma or a TAB as the delimiter.
 #pragma once
 
-#include "linereader.h"
+#include "capture/linereader.h"
 
 #include <cstdint>
 #include <string>

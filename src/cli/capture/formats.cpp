@@ -1,7 +1,7 @@
 // The input formats corvane-decode reads, one module each (formats/), most specific first:
 // the order in which --input auto tries them, and in which --help and the manual list them.
 // Adding a format is one file in formats/ and one line here.
-#include "inputformat.h"
+#include "capture/inputformat.h"
 
 extern const TInputFormatModule SigrokSessionFormat;
 extern const TInputFormatModule SaleaeBinaryFormat;

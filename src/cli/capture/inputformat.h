@@ -3,7 +3,7 @@
 // Internal to corvane_capture.
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "linereader.h"
+#include "capture/linereader.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 // and one line of it.
 #pragma once
 
-#include "capture.h"
-#include "textutil.h"
+#include "capture/capture.h"
+#include "capture/textutil.h"
 
 #include <bit>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "readerbase.h"
+#include "capture/readerbase.h"
 
 std::string_view WantedColumn(const TReaderOptions& options) {
     return options.Column.empty() ? std::string_view("miso") : std::string_view(options.Column);

@@ -3,11 +3,11 @@
 // analyzer's export as bytes. Internal to corvane_capture.
 #pragma once
 
-#include "batchappend.h"
-#include "capture.h"
-#include "csvrecords.h"
-#include "linereader.h"
-#include "textutil.h"
+#include "capture/batchappend.h"
+#include "capture/capture.h"
+#include "capture/csvrecords.h"
+#include "capture/linereader.h"
+#include "capture/textutil.h"
 
 #include <cstddef>
 #include <cstdint>

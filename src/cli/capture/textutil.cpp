@@ -1,4 +1,4 @@
-#include "textutil.h"
+#include "capture/textutil.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // One definition of each, shared by the readers, their recognition rules and the options.
 #pragma once
 
-#include "digits.h"
+#include "decode/digits.h"
 
 #include <array>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "controldecoder.h"
+#include "capture/control/controldecoder.h"
 
 #include <algorithm>
 

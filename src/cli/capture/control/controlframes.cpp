@@ -1,4 +1,4 @@
-#include "control/controlframes.h"
+#include "capture/control/controlframes.h"
 
 bool SignalFrameBits(const TCaptureBatch& batch, const TCaptureFrame& frame, TFrameBits& bits) noexcept {
     if (frame.Kind != TCaptureKind::ckBits) {

@@ -15,9 +15,9 @@
 // taken as stated, not from the frame's text.
 #pragma once
 
-#include "capture.h"
-#include "control/controldecoder.h"
-#include "framelayout.h"
+#include "capture/capture.h"
+#include "capture/control/controldecoder.h"
+#include "decode/framelayout.h"
 
 #include <cstdint>
 #include <vector>

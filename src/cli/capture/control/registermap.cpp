@@ -1,4 +1,4 @@
-#include "registermap.h"
+#include "capture/control/registermap.h"
 
 void TRegisterMap::Add(const TRegisterAccess& access) {
     const bool read = access.Kind == TAccessKind::akRead;

@@ -3,7 +3,7 @@
 // slave the device ID and manufacturer ID as text where all their bytes were read.
 #pragma once
 
-#include "controldecoder.h"
+#include "capture/control/controldecoder.h"
 
 #include <array>
 #include <cstdint>

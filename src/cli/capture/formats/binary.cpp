@@ -3,8 +3,8 @@
 // partial frame is an invalid frame with its bytes as input, never dropped.
 // Recognised by a byte no text export holds in the sample: NUL and the other control
 // characters but TAB, LF, VT, FF and CR, DEL, or bytes that do not form UTF-8.
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 namespace {
 

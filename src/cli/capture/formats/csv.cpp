@@ -19,9 +19,9 @@
 // bits, left-aligned (4 bits a digit, the padding after the last bit included), its CDM bit
 // from cdm and its CDS bit as the cds column states it (empty: none). Such an input numbers
 // bursts ('#'), as signal captures do. Recognised by its header as well.
-#include "../inputformat.h"
-#include "../readerbase.h"
-#include "frametext.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
+#include "decode/frametext.h"
 
 #include <charconv>
 #include <optional>

@@ -7,9 +7,9 @@
 // Recognised when the first line that is not a '#' comment, and at least half of the sampled
 // ones, are made of hexadecimal digits, blanks, "0x" prefixes and the separators : , ; . _ -;
 // and for an input of nothing but blank or comment lines (no frames in any format).
-#include "../inputformat.h"
-#include "../readerbase.h"
-#include "frametext.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
+#include "decode/frametext.h"
 
 #include <algorithm>
 #include <array>

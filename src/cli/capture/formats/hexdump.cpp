@@ -1,8 +1,8 @@
 // The hexdump reader: raw bytes as "hexdump -C" and xxd print them (see hexdump.h).
-#include "hexdump.h"
+#include "capture/formats/hexdump.h"
 
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 #include <cstdint>
 #include <string>

@@ -18,7 +18,7 @@
 // the frames after it keep their places.
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <memory>
 #include <string_view>

@@ -1,8 +1,8 @@
 // The pulseview reader: PulseView's annotation export of an SPI decoder (see pulseview.h).
-#include "pulseview.h"
+#include "capture/formats/pulseview.h"
 
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 #include <cstdint>
 #include <string>

@@ -21,7 +21,7 @@
 // rows one after the other, each in sample order).
 #pragma once
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <memory>
 #include <string_view>

@@ -3,10 +3,10 @@
 // signal/burstdecoder.h for the frames). The input is the export's folder, or one of its files
 // (the others are read from beside it). Recognised by the files' "<SALEAE>" header, or a
 // folder holding digital_N.bin files.
-#include "../inputformat.h"
-#include "signal/saleaebinary.h"
-#include "signal/signalreader.h"
-#include "textutil.h"
+#include "capture/inputformat.h"
+#include "capture/signal/saleaebinary.h"
+#include "capture/signal/signalreader.h"
+#include "capture/textutil.h"
 
 #include <filesystem>
 #include <system_error>

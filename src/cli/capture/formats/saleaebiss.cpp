@@ -5,8 +5,8 @@
 // (DATA above 64 bits, ERR-WARN above 8, CRC above 16) makes the row invalid. A row with fewer
 // fields than the header is invalid too.
 // Recognised by a header with the columns DATA, ERR-WARN and CRC.
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 namespace {
 

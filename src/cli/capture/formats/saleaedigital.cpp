@@ -2,9 +2,9 @@
 // every change), read as signals: the frames of the clock and data channels (see
 // signal/saleaedigital.h for the format, signal/burstdecoder.h for the frames).
 // Recognised by its header and rows of 0, 1 and X values.
-#include "../inputformat.h"
-#include "signal/saleaedigital.h"
-#include "signal/signalreader.h"
+#include "capture/inputformat.h"
+#include "capture/signal/saleaedigital.h"
+#include "capture/signal/signalreader.h"
 
 namespace {
 

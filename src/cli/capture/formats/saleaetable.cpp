@@ -24,8 +24,8 @@
 // read; it ends a frame being cut by --frame-bytes. With no frame being built it is an
 // invalid frame of its own. So frames come out in the order of their line.
 // Recognised by a header with the columns name, type and start_time.
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 namespace {
 

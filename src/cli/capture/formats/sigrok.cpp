@@ -5,8 +5,8 @@
 // one frame; with --frame-bytes the bytes of all lines are one stream cut into frames. A line
 // that is not hex bytes is unreadable (see the assembler in batchappend.h).
 // Recognised when the first non-blank line is shaped like such an annotation line.
-#include "../inputformat.h"
-#include "../readerbase.h"
+#include "capture/inputformat.h"
+#include "capture/readerbase.h"
 
 namespace {
 

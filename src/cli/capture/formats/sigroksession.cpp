@@ -2,10 +2,10 @@
 // signals: the frames of the clock and data probes (see signal/sigroksession.h for the format,
 // signal/burstdecoder.h for the frames). Recognised by a zip archive holding the session's
 // members; read from its file, as a zip archive is read out of order.
-#include "../inputformat.h"
-#include "signal/signalreader.h"
-#include "signal/sigroksession.h"
-#include "textutil.h"
+#include "capture/inputformat.h"
+#include "capture/signal/signalreader.h"
+#include "capture/signal/sigroksession.h"
+#include "capture/textutil.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // vcd: a Value Change Dump (IEEE 1364) as logic analyzer software writes it, read as signals:
 // the frames of the clock and data wires (see signal/vcd.h for the format, signal/burstdecoder.h
 // for the frames). Recognised by its $-keywords.
-#include "../inputformat.h"
-#include "signal/signalreader.h"
-#include "signal/vcd.h"
+#include "capture/inputformat.h"
+#include "capture/signal/signalreader.h"
+#include "capture/signal/vcd.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 // the oldest waiting frame's first clock on; a frame leaves the queue, in capture order, as
 // soon as a change after its last sample point has arrived.
 
-#include "burstdecoder.h"
+#include "capture/signal/burstdecoder.h"
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <algorithm>
 #include <cctype>

@@ -52,8 +52,8 @@
 // passed.
 #pragma once
 
-#include "frametext.h"
-#include "logicsource.h"
+#include "decode/frametext.h"
+#include "capture/signal/logicsource.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The binary export of digital channels as a stream of edges; see saleaebinary.h.
-#include "saleaebinary.h"
+#include "capture/signal/saleaebinary.h"
 
-#include "signalsupport.h"
+#include "capture/signal/signalsupport.h"
 
 #include <algorithm>
 #include <bit>

@@ -21,8 +21,8 @@
 // offset.
 #pragma once
 
-#include "capture.h"
-#include "logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/logicsource.h"
 
 #include <filesystem>
 #include <functional>

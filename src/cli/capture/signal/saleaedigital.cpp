@@ -1,8 +1,8 @@
 // The digital CSV export as a stream of edges; see saleaedigital.h.
-#include "saleaedigital.h"
+#include "capture/signal/saleaedigital.h"
 
-#include "linereader.h"
-#include "signalsupport.h"
+#include "capture/linereader.h"
+#include "capture/signal/signalsupport.h"
 
 #include <algorithm>
 #include <cmath>

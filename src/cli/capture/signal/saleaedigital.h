@@ -20,8 +20,8 @@
 // other than 0, 1 or X stops the input with a TInputError naming the line.
 #pragma once
 
-#include "capture.h"
-#include "logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/logicsource.h"
 
 #include <memory>
 #include <string_view>

@@ -1,7 +1,7 @@
-#include "signal/signalreader.h"
+#include "capture/signal/signalreader.h"
 
-#include "batchappend.h"
-#include "textutil.h"
+#include "capture/batchappend.h"
+#include "capture/textutil.h"
 
 void SelectSignalChannels(TLogicSource& logic, const TReaderOptions& options) {
     try {

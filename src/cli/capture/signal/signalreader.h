@@ -2,9 +2,9 @@
 // chosen clock (MA) and data (SLO) channels of a logic analyzer's capture.
 #pragma once
 
-#include "capture.h"
-#include "signal/burstdecoder.h"
-#include "signal/logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/burstdecoder.h"
+#include "capture/signal/logicsource.h"
 
 #include <cstddef>
 #include <exception>

@@ -2,8 +2,8 @@
 // a file read as a TByteSource. Internal to the capture library.
 #pragma once
 
-#include "capture.h"
-#include "logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/logicsource.h"
 
 #include <charconv>
 #include <exception>

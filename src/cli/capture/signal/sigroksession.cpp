@@ -1,8 +1,8 @@
 // A sigrok session file as a stream of edges; see sigroksession.h.
-#include "sigroksession.h"
+#include "capture/signal/sigroksession.h"
 
-#include "linereader.h"
-#include "signalsupport.h"
+#include "capture/linereader.h"
+#include "capture/signal/signalsupport.h"
 
 #include <zip.h>
 

@@ -15,8 +15,8 @@
 // samplerate that is not one stop the input with a TInputError naming the member.
 #pragma once
 
-#include "capture.h"
-#include "logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/logicsource.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // A Value Change Dump as a stream of edges; see vcd.h.
-#include "vcd.h"
+#include "capture/signal/vcd.h"
 
-#include "linereader.h"
-#include "signalsupport.h"
+#include "capture/linereader.h"
+#include "capture/signal/signalsupport.h"
 
 #include <cmath>
 #include <cstdint>

@@ -22,8 +22,8 @@
 // stop the input with a TInputError naming the line.
 #pragma once
 
-#include "capture.h"
-#include "logicsource.h"
+#include "capture/capture.h"
+#include "capture/signal/logicsource.h"
 
 #include <memory>
 #include <string_view>
