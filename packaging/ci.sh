@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
 # Packaging checks, run by .ci/run after the tests (Debian 12, as root):
-#   1. the desktop entry, the AppStream metainfo and the Windows manifest are valid;
+#   1. the desktop entries and AppStream metainfo of Corvane and corvane-view,
+#      corvane-view's MIME types and the Windows manifest are valid;
 #   2. the Debian package builds (packaging/build-deb.sh into build/package) with
-#      the expected name, section, dependencies and files, and lintian finds
-#      neither an error nor a warning in it;
+#      the expected name, section, description, dependencies and files, and
+#      lintian finds neither an error nor a warning in it;
 #   3. the Windows resource script compiles with the MinGW resource compiler,
 #      with the manifest for GNU toolchains and without it for MSVC;
 #   4. the package installs with dpkg -i, the installed Corvane starts under
 #      xvfb-run, shows its window and ends with exit code 0 when it is closed,
 #      and started without a display it says so and ends with exit code 1;
-#   5. the package is removed again, leaving the machine as it was.
+#      corvane-decode decodes; the shared MIME database maps .sr and .vcd files
+#      to corvane-view's types; corvane-view writes a plot without a display,
+#      and opens a capture under xvfb-run and ends with exit code 0 when closed;
+#   5. the package is removed again, leaving the machine as it was (the MIME
+#      type that only corvane-view declares is gone again).
 # Prints one PASS or FAIL line per check and exits non-zero if any failed.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BUILD_DIR=build/package
 APP_ID=app.corvane.Corvane
+VIEW_ID=app.corvane.View
+VIEW_MIME=corvane-view-mime.xml
 LOG_DIR=$(mktemp -d)
 installed=0
 
@@ -64,7 +71,7 @@ trap cleanup EXIT
 TOOLS=(
     desktop-file-utils appstream libxml2-utils lintian
     binutils-mingw-w64-x86-64 cpp dpkg-dev file
-    xvfb xauth xdotool x11-utils python3
+    xvfb xauth xdotool x11-utils python3 libfile-mimeinfo-perl
 )
 install_missing "${TOOLS[@]}" || fatal "installing ${TOOLS[*]}"
 
@@ -75,6 +82,11 @@ run_check 60 "desktop-file-validate packaging/$APP_ID.desktop" \
 run_check 60 "appstreamcli validate --no-net packaging/$APP_ID.metainfo.xml" \
     appstreamcli validate --no-net "packaging/$APP_ID.metainfo.xml" || true
 run_check 60 "res/corvane.manifest is well-formed XML" xmllint --noout res/corvane.manifest || true
+run_check 60 "desktop-file-validate src/view/$VIEW_ID.desktop" \
+    desktop-file-validate "src/view/$VIEW_ID.desktop" || true
+run_check 60 "appstreamcli validate --no-net src/view/$VIEW_ID.metainfo.xml" \
+    appstreamcli validate --no-net "src/view/$VIEW_ID.metainfo.xml" || true
+run_check 60 "src/view/$VIEW_MIME is well-formed XML" xmllint --noout "src/view/$VIEW_MIME" || true
 
 # --- 2. Debian package ------------------------------------------------------
 echo "==> Building the Debian package in $BUILD_DIR"
@@ -93,9 +105,12 @@ expect "package name corvane" "package name is '$(field Package)'" [ "$(field Pa
 expect "section electronics" "section is '$(field Section)'" [ "$(field Section)" = electronics ]
 # dpkg-shlibdeps must have found the Qt and JPEG libraries the executable links;
 # the platform plugins and Wine's Tahoma are named by the package itself.
-for dep in libqt6widgets6 libjpeg62-turbo libstdc++6 qt6-qpa-plugins fonts-wine; do
+# libqt6svg6: corvane-view writes SVG plots.
+for dep in libqt6widgets6 libqt6svg6 libjpeg62-turbo libstdc++6 qt6-qpa-plugins fonts-wine; do
     expect "depends on $dep" "Depends lacks $dep" grep -q "\b$dep\b" <<<"$(field Depends)"
 done
+expect "description names corvane-view" "Description does not name corvane-view" \
+    grep -q 'corvane-view' <<<"$(field Description)"
 
 EXPECTED_FILES=(
     ./usr/bin/Corvane
@@ -109,6 +124,12 @@ EXPECTED_FILES=(
     ./usr/share/man/man1/Corvane.1.gz
     ./usr/bin/corvane-decode
     ./usr/share/man/man1/corvane-decode.1.gz
+    ./usr/bin/corvane-view
+    "./usr/share/applications/$VIEW_ID.desktop"
+    "./usr/share/metainfo/$VIEW_ID.metainfo.xml"
+    "./usr/share/mime/packages/$VIEW_MIME"
+    "./usr/share/icons/hicolor/48x48/apps/$VIEW_ID.png"
+    ./usr/share/man/man1/corvane-view.1.gz
 )
 dpkg-deb -c "$deb" | awk '{print $6}' >"$LOG_DIR/contents"
 for f in "${EXPECTED_FILES[@]}"; do
@@ -162,6 +183,10 @@ if run_check 60 "windres compiles $RC as MSVC would see it" \
 fi
 
 # --- 4. Install, start, close -----------------------------------------------
+# Whether the machine knew the VCD type before, for the check after the removal.
+vcd_known_before=0
+[ ! -e /usr/share/mime/text/x-vcd.xml ] || vcd_known_before=1
+
 echo "==> Installing $deb"
 installed=1
 if ! dpkg_waiting -i "$deb" >"$LOG_DIR/dpkg.log" 2>&1; then
@@ -194,16 +219,76 @@ fi
 
 run_check 60 "installed Corvane without a display: its own message, exit code 1" \
     tests/window/no-display.sh /usr/bin/Corvane || true
+# The record's last field is the frame's CDS bit, 0 here.
 run_check 30 "installed corvane-decode decodes the default frame with a good CRC" \
-    sh -c 'echo C004C9BA71753000 | /usr/bin/corvane-decode --format csv | grep -q ",decoded,13,0,26440930,26440930,false,false,42,21,true,false$"' || true
+    sh -c 'echo C004C9BA71753000 | /usr/bin/corvane-decode --format csv | grep -q ",decoded,13,0,26440930,26440930,false,false,42,21,true,false,0$"' || true
 run_check 30 "installed manual page of corvane-decode reads" \
     sh -c 'man -l /usr/share/man/man1/corvane-decode.1.gz 2>/dev/null | grep -q saleae-spi || zcat /usr/share/man/man1/corvane-decode.1.gz | grep -q saleae-spi' || true
+
+# corvane-view
+run_check 60 "desktop-file-validate on the installed desktop entry of corvane-view" \
+    desktop-file-validate "/usr/share/applications/$VIEW_ID.desktop" || true
+run_check 60 "appstreamcli validate --no-net on the installed metainfo of corvane-view" \
+    appstreamcli validate --no-net "/usr/share/metainfo/$VIEW_ID.metainfo.xml" || true
+run_check 30 "installed manual page of corvane-view reads" \
+    sh -c 'man -l /usr/share/man/man1/corvane-view.1.gz 2>/dev/null | grep -q export-plot || zcat /usr/share/man/man1/corvane-view.1.gz | grep -q "export\\\\-plot"' || true
+
+# shared-mime-info's trigger has rebuilt the database from the package's MIME file by now.
+mime_types=()
+for f in tests/data/captures/signal-biss.sr tests/data/captures/signal-biss.vcd; do
+    mime_types+=("$(timeout 30 mimetype --brief "$f" 2>&1 || true)")
+done
+expect "the MIME database maps a .sr file to application/vnd.sigrok.session" \
+    "a .sr file is '${mime_types[0]}', not application/vnd.sigrok.session" \
+    [ "${mime_types[0]}" = application/vnd.sigrok.session ]
+expect "the MIME database maps a .vcd file to text/x-vcd" \
+    "a .vcd file is '${mime_types[1]}', not text/x-vcd" [ "${mime_types[1]}" = text/x-vcd ]
+
+# --export-plot needs no display: with none named and QT_QPA_PLATFORM unset, corvane-view
+# chooses Qt's offscreen platform itself.
+plot_dir=$(mktemp -d -p "$LOG_DIR")
+if run_check 60 "installed corvane-view writes a PNG plot without a display" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/corvane-view \
+        --export-plot "$plot_dir/plot.png" tests/data/captures/hex-frames.txt; then
+    expect "the plot is a 1200 x 600 PNG image" "the plot is $(file -b "$plot_dir/plot.png")" \
+        grep -q 'PNG image data, 1200 x 600' <<<"$(file -b "$plot_dir/plot.png")"
+fi
+if run_check 60 "installed corvane-view writes an SVG plot of a signal capture without a display" \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/corvane-view \
+        --export-plot "$plot_dir/plot.svg" tests/data/captures/signal-biss.vcd; then
+    run_check 30 "the SVG plot is well-formed XML" xmllint --noout "$plot_dir/plot.svg" || true
+fi
+
+# Opened with a capture, the window's title names the file once it has loaded it; its
+# WM_CLASS is the desktop entry's StartupWMClass.
+echo "==> Starting the installed corvane-view under xvfb-run"
+view_class=$(sed -n 's/^StartupWMClass=//p' "/usr/share/applications/$VIEW_ID.desktop")
+if WINDOW_TITLE='^hex-frames\.txt .+ corvane-view$' WINDOW_ICONS=48 \
+    WINDOW_CLASS=${view_class:-StartupWMClass missing} timeout 120 \
+    xvfb-run -a -s "-screen 0 1280x1024x24" packaging/x11-start-close.sh \
+    /usr/bin/corvane-view tests/data/captures/hex-frames.txt >"$LOG_DIR/xtest-view.log" 2>&1; then
+    grep -E '^(PASS|FAIL):' "$LOG_DIR/xtest-view.log" || true
+    pass "installed corvane-view opens a capture, shows its window and ends cleanly when closed"
+else
+    grep -E '^(PASS|FAIL):' "$LOG_DIR/xtest-view.log" || true
+    echo "    --- program output ---"
+    { grep -vE '^(PASS|FAIL):' "$LOG_DIR/xtest-view.log" || true; } | tail -n 30 | sed 's/^/    /'
+    fail "start and close test of the installed corvane-view"
+fi
 
 # --- 5. Removal -------------------------------------------------------------
 echo "==> Removing the corvane package"
 if dpkg_waiting -r corvane >"$LOG_DIR/remove.log" 2>&1 && [ ! -e /usr/bin/Corvane ]; then
     pass "dpkg -r corvane"
     installed=0
+    # The trigger rebuilt the database without the package's MIME file.
+    if [ "$vcd_known_before" -eq 0 ]; then
+        expect "the MIME type text/x-vcd is gone with the package" \
+            "the MIME database still holds text/x-vcd after the package was removed" \
+            [ ! -e /usr/share/mime/text/x-vcd.xml ]
+    else
+        skip "the MIME type text/x-vcd is gone with the package" "another package declares it too"
+    fi
 else
     cat "$LOG_DIR/remove.log"
     fail "dpkg -r corvane"
