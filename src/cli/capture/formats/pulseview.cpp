@@ -231,11 +231,16 @@ private:
         if (FNoted >= MaxNoted) {
             return;
         }
-        const std::string quoted = "\"" + std::string(LongTextStart(row)) + "\"";
+        std::string quoted(1, '"');
+        quoted += LongTextStart(row);
+        quoted += '"';
         if (FOtherRows.find(quoted) != std::string::npos) {
             return;
         }
-        FOtherRows += FNoted == 0 ? quoted : ", " + quoted;
+        if (FNoted > 0) {
+            FOtherRows += ", ";
+        }
+        FOtherRows += quoted;
         ++FNoted;
     }
 
