@@ -17,13 +17,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <cstring>
 #include <vector>
 
 namespace {
 
 const char* const UsageText =
     "Usage: corvane-view [LAYOUT OPTIONS] [FILE]\n"
-    "       corvane-view --export-plot OUT.png|OUT.svg [--size WxH] [LAYOUT OPTIONS] FILE\n"
+    "  or:  corvane-view --export-plot OUT.png|OUT.svg [--size WxH] [LAYOUT OPTIONS] FILE\n"
     "\n"
     "Shows a capture of BiSS-C frames: the position against time or frame number, the records\n"
     "and each frame's bits. The layout, scale and input options are corvane-decode's:\n"
@@ -33,7 +34,8 @@ const char* const UsageText =
     "\n"
     "  --export-plot OUT  write the plot of the whole capture as PNG or SVG and exit\n"
     "  --size WxH         the size of the exported plot in pixels (default 1200x600)\n"
-    "  --jump-threshold X mark steps between frames larger than X plotted units\n"
+    "  --jump-threshold X\n"
+    "                     mark steps between frames larger than X plotted units\n"
     "  --screenshot OUT   open the window, load FILE, save a picture of the window and exit\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n";
@@ -132,6 +134,22 @@ int RunExport(const TViewArguments& arguments) {
 
 } // namespace
 
+// A window system to connect to is named: an X or Wayland display, or a platform chosen with
+// QT_QPA_PLATFORM or Qt's -platform argument. Without one Qt would abort with its own message.
+bool DisplayNamed(int argc, char** argv) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(name)) {
+            return true;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     for (const std::string& a : args) {
@@ -153,6 +171,13 @@ int main(int argc, char** argv) {
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         // Writing a file needs no screen: it works over SSH and in scripts.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    if (!headless && !DisplayNamed(argc, argv)) {
+        std::fputs("corvane-view: no display is set (neither DISPLAY nor WAYLAND_DISPLAY), so the window "
+                   "cannot open.\nRun it in a desktop session or under a virtual display (xvfb-run "
+                   "corvane-view FILE); --export-plot writes a plot without one.\n",
+                   stderr);
+        return 1;
     }
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
