@@ -2,6 +2,7 @@
 // read back as the fields DecodeFrameBits gives for the same frame; and the escaping of bytes
 // that a bad line can hold.
 #include "frames.h"
+#include "readback.h"
 #include "cli/records.h"
 #include "cli/textout.h"
 
@@ -16,26 +17,6 @@
 #include <sstream>
 
 namespace {
-
-// One CSV row split into its fields (RFC 4180 quotes).
-std::vector<std::string> SplitCsv(std::string_view row) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const char c = row[i];
-        if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
-            fields.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
 
 // The values of a flat JSON object whose strings hold no escapes, by key, as written.
 std::map<std::string, std::string> SplitJson(std::string_view line) {

@@ -1,6 +1,7 @@
 // Register records and the register map in every output format, read back: JSON lines parsed,
 // CSV split, table rows aligned under their titles; and the exit status of --registers.
 #include "controlmodel.h"
+#include "readback.h"
 #include "cli/registers.h"
 
 #include <gtest/gtest.h>
@@ -13,35 +14,6 @@ namespace {
 
 using namespace controlmodel;
 using nlohmann::json;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// One CSV row split into its fields (RFC 4180 quotes).
-std::vector<std::string> SplitCsv(std::string_view row) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const char c = row[i];
-        if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
-            fields.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
 
 // Register traffic of every kind: reads and writes at odd times, a command, a read nobody
 // answers, a corrupted reply and a control frame cut off.

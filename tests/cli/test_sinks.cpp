@@ -3,6 +3,7 @@
 // received bits with their timing, cut bursts); the table's scaled number as the window writes
 // it; the medians of the signal summary.
 #include "frames.h"
+#include "readback.h"
 #include "cli/records.h"
 #include "decode/scalednumber.h"
 #include "cli/summary.h"
@@ -17,34 +18,6 @@
 namespace {
 
 using nlohmann::ordered_json;
-
-std::vector<std::string> SplitCsvRow(std::string_view row) {
-    std::vector<std::string> fields(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        const char c = row[i];
-        if (quoted && c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
-            fields.back() += '"';
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (c == ',' && !quoted) {
-            fields.emplace_back();
-        } else {
-            fields.back() += c;
-        }
-    }
-    return fields;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // A frame of the window's layout as a signal capture's reader delivers it: its bits exactly
 // (BitCount need not be a multiple of 4), their hexadecimal text and its timing.
@@ -124,8 +97,8 @@ TEST(FieldTable, EveryFieldOfASignalRecordReadsBack) {
     // CSV: the header is the table's names; the values by name.
     const std::vector<std::string> csv = Lines(RunRecords(TOutputFormat::ofCsv, batches, reader, scale));
     ASSERT_EQ(csv.size(), 3U);
-    EXPECT_EQ(SplitCsvRow(csv[0]), names);
-    const std::vector<std::string> row = SplitCsvRow(csv[1]);
+    EXPECT_EQ(SplitCsv(csv[0]), names);
+    const std::vector<std::string> row = SplitCsv(csv[1]);
     ASSERT_EQ(row.size(), names.size());
     std::map<std::string, std::string> v;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -145,7 +118,7 @@ TEST(FieldTable, EveryFieldOfASignalRecordReadsBack) {
     EXPECT_EQ(std::stod(v["time"]), timing.Time);
     EXPECT_EQ(std::stod(v["clock_hz"]), timing.ClockHz);
     EXPECT_EQ(std::stod(v["line_delay_s"]), timing.LineDelay);
-    const std::vector<std::string> cut = SplitCsvRow(csv[2]);
+    const std::vector<std::string> cut = SplitCsv(csv[2]);
     ASSERT_EQ(cut.size(), names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string want = names[i] == "source" ? "run3.sr#1043"
@@ -256,10 +229,10 @@ TEST(FieldTable, ABatchIsItsRecordsOneByOne) {
                 EXPECT_EQ(all.View(), one.View());
                 EXPECT_EQ(Lines(std::string(all.View())).size(), batch.Frames.size());
                 if (format == TOutputFormat::ofCsv) {
-                    const std::size_t columns = SplitCsvRow(Lines(formatter.Header())[0]).size();
+                    const std::size_t columns = SplitCsv(Lines(formatter.Header())[0]).size();
                     EXPECT_EQ(columns, FieldNames(signal, scaled).size());
                     for (const std::string& row : Lines(std::string(all.View()))) {
-                        EXPECT_EQ(SplitCsvRow(row).size(), columns) << row;
+                        EXPECT_EQ(SplitCsv(row).size(), columns) << row;
                     }
                 }
             }
@@ -481,8 +454,8 @@ TEST(SignalSummary, TableShowsNumbersForPeopleCsvKeepsThemExact) {
         const std::vector<std::string> lines = Lines(out.Text);
         if (format == TOutputFormat::ofCsv) {
             ASSERT_EQ(lines.size(), 2U);
-            const std::vector<std::string> keys = SplitCsvRow(lines[0]);
-            const std::vector<std::string> values = SplitCsvRow(lines[1]);
+            const std::vector<std::string> keys = SplitCsv(lines[0]);
+            const std::vector<std::string> values = SplitCsv(lines[1]);
             ASSERT_EQ(keys.size(), values.size());
             std::map<std::string, std::string> v;
             for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -532,8 +505,8 @@ TEST(SignalSummary, TwoCapturesAndNoReaderCounts) {
     sink.Finish(4, out);
     const std::vector<std::string> lines = Lines(out.Text);
     ASSERT_EQ(lines.size(), 2U);
-    const std::vector<std::string> keys = SplitCsvRow(lines[0]);
-    const std::vector<std::string> values = SplitCsvRow(lines[1]);
+    const std::vector<std::string> keys = SplitCsv(lines[0]);
+    const std::vector<std::string> values = SplitCsv(lines[1]);
     ASSERT_EQ(keys.size(), values.size());
     std::map<std::string, std::string> v;
     for (std::size_t i = 0; i < keys.size(); ++i) {
