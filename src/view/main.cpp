@@ -16,8 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -134,6 +134,22 @@ int RunExport(const TViewArguments& arguments) {
 
 } // namespace
 
+QtMessageHandler QtHandler = nullptr;
+
+// Installed while the application object is made: Qt ends the program with a fatal message
+// when its window-system plugin cannot connect (a display that is named but not running); the
+// program says so in its own words and ends with status 1 instead of aborting.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fputs("corvane-view: the window cannot open: the display cannot be reached.\nRun it in a "
+                   "desktop session or under a virtual display (xvfb-run corvane-view FILE); "
+                   "--export-plot writes a plot without one.\n",
+                   stderr);
+        std::_Exit(1);
+    }
+    QtHandler(type, context, message);
+}
+
 // A window system to connect to is named: an X or Wayland display, or a platform chosen with
 // QT_QPA_PLATFORM or Qt's -platform argument. Without one Qt would abort with its own message.
 bool DisplayNamed(int argc, char** argv) {
@@ -179,7 +195,9 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    QtHandler = qInstallMessageHandler(StartupMessageHandler);
     QApplication app(argc, argv);
+    qInstallMessageHandler(QtHandler);
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setApplicationName(QStringLiteral("corvane-view"));
     QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
