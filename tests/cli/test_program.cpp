@@ -2,6 +2,7 @@
 // standard input, the same records with any number of threads, and bad input that gives
 // records or a message but never a crash.
 #include "frames.h"
+#include "programrun.h"
 
 #include <gtest/gtest.h>
 
@@ -19,55 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
+using TRun = TProgramRun;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-class Program : public testing::Test {
+class Program : public TProgramFolderTest {
 protected:
-    void SetUp() override {
-        FDir = fs::path(testing::TempDir()) /
-               ("corvane-decode-" + std::to_string(std::random_device{}()));
-        fs::create_directories(FDir);
-    }
-    void TearDown() override { fs::remove_all(FDir); }
-
-    void Write(const std::string& name, const std::string& content) {
-        std::ofstream(FDir / name, std::ios::binary) << content;
-    }
-
-    // Runs the program in the test's folder with `args` (shell words) and `input` on its
-    // standard input. On Windows the shell is cmd: its cd changes the drive only with /d, and
-    // it finds the program by a full path of the system's own form.
-    TRun Run(const std::string& args, const std::string& input = "") {
-        Write("stdin", input);
-#ifdef _WIN32
-        const std::string cd = "cd /d \"";
-#else
-        const std::string cd = "cd \"";
-#endif
-        const std::string command = cd + FDir.string() + "\" && \"" + ProgramPath().string() +
-                                    "\" " + args + " < stdin > stdout 2> stderr";
-        const int raw = std::system(command.c_str());
-        TRun run;
-#ifdef _WIN32
-        run.Status = raw;
-#else
-        EXPECT_TRUE(WIFEXITED(raw)) << "ended by a signal: " << args;
-        run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-#endif
-        run.Out = ReadFile(FDir / "stdout");
-        run.Err = ReadFile(FDir / "stderr");
-        return run;
-    }
-
     // Good frames of the window's layout, one per line, different positions.
     static std::string GoodFrames(int count) {
         const TFrameLayout layout;
@@ -77,13 +33,6 @@ protected:
         }
         return text;
     }
-
-    static fs::path ProgramPath() {
-        static const fs::path path = fs::absolute(CORVANE_DECODE_EXE).make_preferred();
-        return path;
-    }
-
-    fs::path FDir;
 };
 
 TEST_F(Program, ExitStatusesAndMessages) {

@@ -3,6 +3,8 @@
 // script, the register map, the exit statuses, inputs that carry no CDM bit, several inputs,
 // and the records of a capture read back as CSV giving the same register records.
 #include "controlwaveform.h"
+#include "programrun.h"
+#include "readback.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -24,50 +26,18 @@ namespace {
 namespace fs = std::filesystem;
 using controlmodel::TExpected;
 
-struct TRunResult {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-// A CSV row of fields without quotes (the register records of the samples have none).
-std::vector<std::string> SplitRow(const std::string& row) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = row.find(',', start);
-        fields.push_back(row.substr(start, comma - start));
-        if (comma == std::string::npos) {
-            return fields;
-        }
-        start = comma + 1;
-    }
-}
+using TRunResult = TProgramRun;
 
 // CSV text as rows of named fields.
 std::vector<std::map<std::string, std::string>> ParseCsv(const std::string& text) {
-    const std::vector<std::string> lines = SplitLines(text);
+    const std::vector<std::string> lines = Lines(text);
     std::vector<std::map<std::string, std::string>> rows;
     if (lines.empty()) {
         return rows;
     }
-    const std::vector<std::string> header = SplitRow(lines[0]);
+    const std::vector<std::string> header = SplitCsv(lines[0]);
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = SplitRow(lines[i]);
+        const std::vector<std::string> fields = SplitCsv(lines[i]);
         EXPECT_EQ(fields.size(), header.size()) << lines[i];
         std::map<std::string, std::string> row;
         for (std::size_t k = 0; k < header.size() && k < fields.size(); ++k) {
@@ -80,7 +50,7 @@ std::vector<std::map<std::string, std::string>> ParseCsv(const std::string& text
 
 std::vector<nlohmann::json> ParseJsonLines(const std::string& text) {
     std::vector<nlohmann::json> objects;
-    for (const std::string& line : SplitLines(text)) {
+    for (const std::string& line : Lines(text)) {
         objects.push_back(nlohmann::json::parse(line));
     }
     return objects;
@@ -97,47 +67,15 @@ const std::vector<TExpected>& SampleAccesses() {
     return expected;
 }
 
-class RegisterRun : public testing::Test {
+class RegisterRun : public TProgramFolderTest {
 protected:
+    // The folder holds the samples the tests read.
     void SetUp() override {
-        FDir = fs::path(testing::TempDir()) /
-               ("corvane-registers-" + std::to_string(std::random_device{}()));
-        fs::create_directories(FDir);
+        TProgramFolderTest::SetUp();
         for (const char* name : {"signal-registers.sr", "signal-registers.vcd", "hex-frames.txt"}) {
             fs::copy_file(fs::path(CLI_CAPTURE_DATA_DIR) / name, FDir / name);
         }
     }
-    void TearDown() override { fs::remove_all(FDir); }
-
-    void Write(const std::string& name, const std::string& content) {
-        std::ofstream(FDir / name, std::ios::binary) << content;
-    }
-
-    // Runs the program in the test's folder with `args` (shell words).
-    TRunResult Run(const std::string& args) {
-        Write("stdin", "");
-#ifdef _WIN32
-        const std::string cd = "cd /d \"";
-#else
-        const std::string cd = "cd \"";
-#endif
-        static const fs::path program = fs::absolute(CORVANE_DECODE_EXE).make_preferred();
-        const std::string command = cd + FDir.string() + "\" && \"" + program.string() + "\" " + args +
-                                    " < stdin > stdout 2> stderr";
-        const int raw = std::system(command.c_str());
-        TRunResult run;
-#ifdef _WIN32
-        run.Status = raw;
-#else
-        EXPECT_TRUE(WIFEXITED(raw)) << "ended by a signal: " << args;
-        run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-#endif
-        run.Out = ReadText(FDir / "stdout");
-        run.Err = ReadText(FDir / "stderr");
-        return run;
-    }
-
-    fs::path FDir;
 };
 
 // The standard register names of the sample's addresses.
@@ -214,7 +152,7 @@ TEST_F(RegisterRun, JsonAndTableSayWhatCsvSays) {
 
     const TRunResult table = Run("--registers --format table signal-registers.vcd");
     EXPECT_EQ(table.Status, 0) << table.Err;
-    const std::vector<std::string> lines = SplitLines(table.Out);
+    const std::vector<std::string> lines = Lines(table.Out);
     ASSERT_EQ(lines.size(), csv.size() + 1);
     for (const char* title : {"source", "frame", "time", "kind", "slave", "address", "data", "crc_ok", "complete",
                               "lag", "name"}) {
@@ -307,21 +245,21 @@ TEST_F(RegisterRun, CsvRecordsOfACaptureGiveTheSameAccesses) {
 
 // A damaged reply, a capture that ends inside an access, inputs without CDM bits.
 TEST_F(RegisterRun, ExitStatuses) {
-    const std::vector<std::string> records = SplitLines(Run("--format csv signal-registers.vcd").Out);
+    const std::vector<std::string> records = Lines(Run("--format csv signal-registers.vcd").Out);
     const auto rows = ParseCsv(Run("--registers --format csv signal-registers.vcd").Out);
     ASSERT_EQ(rows.size(), SampleAccesses().size());
     auto first = rows[0];
     // The data phase's S, then twelve zeros; the slave's D7 answers the first of them one
     // frame later (lag 1).
     const std::size_t replyStart = std::stoul(first["frame"]) + 2;
-    std::vector<std::string> header = SplitRow(records[0]);
+    std::vector<std::string> header = SplitCsv(records[0]);
     const std::size_t cdsColumn = static_cast<std::size_t>(std::find(header.begin(), header.end(), "cds") - header.begin());
     ASSERT_LT(cdsColumn, header.size());
 
     // The first reply's first data bit flipped: that read fails its CRC, the rest hold.
     {
         std::vector<std::string> damaged = records;
-        std::vector<std::string> fields = SplitRow(damaged[replyStart]); // line = burst + header
+        std::vector<std::string> fields = SplitCsv(damaged[replyStart]); // line = burst + header
         ASSERT_EQ(fields[0], "signal-registers.vcd#" + std::to_string(replyStart));
         fields[cdsColumn] = fields[cdsColumn] == "1" ? "0" : "1";
         std::string row;
@@ -401,7 +339,7 @@ TEST_F(RegisterRun, SeveralInputs) {
         EXPECT_EQ(a["data"], b["data"]);
     }
 
-    const std::vector<std::string> records = SplitLines(Run("--format csv signal-registers.vcd").Out);
+    const std::vector<std::string> records = Lines(Run("--format csv signal-registers.vcd").Out);
     std::string half;
     for (std::size_t i = 0; i < records.size() / 2; ++i) {
         half += records[i] + "\n";
