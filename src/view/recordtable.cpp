@@ -16,6 +16,8 @@ void TRecordTableModel::SetRecords(std::vector<std::string> columns, std::size_t
                                    TFieldsFunction fields, TMarksFunction marks) {
     beginResetModel();
     FColumns = std::move(columns);
+    const auto source = std::find(FColumns.begin(), FColumns.end(), "source");
+    FSourceColumn = source == FColumns.end() ? SIZE_MAX : static_cast<std::size_t>(source - FColumns.begin());
     FRows = rows;
     FFields = std::move(fields);
     FMarks = std::move(marks);
@@ -58,7 +60,16 @@ QVariant TRecordTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         const auto& fields = RowFields(row);
         const auto column = static_cast<std::size_t>(index.column());
-        return column < fields.size() ? QString::fromStdString(fields[column]) : QString();
+        if (column >= fields.size()) {
+            return QString();
+        }
+        const std::string& field = fields[column];
+        if (role == Qt::DisplayRole && column == FSourceColumn) {
+            // Every row comes from the one file: the cell shows its name and the frame's place
+            // in it ("capture.sr#4"), the tooltip the whole source as the records write it.
+            return QString::fromStdString(field.substr(field.find_last_of("/\\") + 1));
+        }
+        return QString::fromStdString(field);
     }
     if (role == Qt::DecorationRole && index.column() == 0 && FMarks) {
         const std::uint8_t marks = FMarks(row);

@@ -40,6 +40,7 @@ private:
 
     std::vector<std::string> FColumns;
     std::size_t FRows = 0;
+    std::size_t FSourceColumn = SIZE_MAX; // the "source" column, shown without its folder
     TFieldsFunction FFields;
     TMarksFunction FMarks;
     // The block of rows last asked for.

@@ -88,6 +88,8 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     FTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     FTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // Columns sized to their contents look at the first rows only, however long the capture.
+    FTable->horizontalHeader()->setResizeContentsPrecision(200);
     FTable->setWordWrap(false);
     FFrameView = new TFrameView;
     FFrameView->Clear();
@@ -560,6 +562,11 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     FModel->SetRecords(records->Columns(), store->Size(),
                        [records](std::size_t i) { return records->Fields(i); },
                        [store](std::size_t i) { return store->Marks(i); });
+    // The source (file and place) and the frame as read are shown whole; the rest keep the
+    // header's width.
+    for (int column = 0; column < std::min(2, FModel->columnCount()); ++column) {
+        FTable->resizeColumnToContents(column);
+    }
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());
     FFrameView->Clear();

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -95,7 +96,8 @@ TEST(Records, EqualCorvaneDecodeForTheSampleCaptures) {
         ASSERT_TRUE(records.WriteCsv(out));
         EXPECT_EQ(out.str(), expected);
 
-        // The table shows the same cells, row by row, as the view asks for them.
+        // The table holds the same cells, row by row, as the view asks for them; the source
+        // cell shows the file's name and the frame's place without the folder.
         const auto rows = ParseCsvText(expected);
         ASSERT_GE(rows.size(), 1U);
         TRecordTableModel model;
@@ -109,9 +111,14 @@ TEST(Records, EqualCorvaneDecodeForTheSampleCaptures) {
         for (int r = 0; r < model.rowCount(); ++r) {
             const auto& want = rows[static_cast<std::size_t>(r) + 1];
             for (int c = 0; c < model.columnCount(); ++c) {
-                const std::string cell = model.data(model.index(r, c)).toString().toStdString();
+                const QModelIndex index = model.index(r, c);
+                const std::string cell = model.data(index, Qt::ToolTipRole).toString().toStdString();
                 const std::string wanted = static_cast<std::size_t>(c) < want.size() ? want[static_cast<std::size_t>(c)] : "";
                 EXPECT_EQ(cell, wanted) << "row " << r << " column " << c;
+                const std::string shown = model.data(index).toString().toStdString();
+                const std::string name = std::filesystem::path(path).filename().string();
+                EXPECT_EQ(shown, c == 0 ? name + wanted.substr(path.size()) : wanted)
+                    << "row " << r << " column " << c;
             }
         }
     }
