@@ -22,6 +22,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -578,50 +579,127 @@ std::unique_ptr<TLogicSource> OpenLogicSource(const std::string& format, const s
 
 } // namespace
 
-TLoadResult ReadSignalWindow(const TCapture& capture, double from, double to, TSignalWindow& window,
-                             const std::atomic<bool>& cancel, std::string& error) {
+struct TSignalLines::TImpl {
+    TLoadSettings Settings;
+    std::string FormatName;
+    mutable std::mutex Mutex;
+    std::unique_ptr<TInputFile> Bytes;
+    std::unique_ptr<TLogicSource> Logic;
+    // Every change up to Reached is consumed: Levels are the lines' levels after them.
+    // Pending holds the changes read after those, from PendingFirst on.
+    double Reached = -std::numeric_limits<double>::infinity();
+    std::uint8_t Levels = 0;
+    std::vector<TLogicEdge> Pending;
+    std::size_t PendingFirst = 0;
+    bool Ended = false;
+    std::uint64_t BytesOfClosed = 0; // read by sources since closed
+
+    void Close() {
+        if (Logic) {
+            BytesOfClosed += Logic->BytesConsumed();
+        }
+        Logic.reset();
+        Bytes.reset();
+    }
+
+    void OpenAtStart() {
+        Close();
+        Logic = OpenLogicSource(FormatName, Settings.File, Bytes);
+        SelectSignalChannels(*Logic, ReaderOptionsOf(Settings));
+        Levels = Logic->InitialLevels();
+        Reached = -std::numeric_limits<double>::infinity();
+        Pending.clear();
+        PendingFirst = 0;
+        Ended = false;
+    }
+
+    TLoadResult Read(double from, double to, TSignalWindow& window, const std::atomic<bool>& cancel) {
+        if (cancel.load(std::memory_order_relaxed)) {
+            return TLoadResult::lrCancelled;
+        }
+        if (!Logic || from < Reached) {
+            OpenAtStart();
+        }
+        std::vector<TLogicEdge> batch;
+        std::size_t next = PendingFirst;
+        for (;;) {
+            if (next == Pending.size()) {
+                if (Ended) {
+                    break;
+                }
+                if (cancel.load(std::memory_order_relaxed)) {
+                    return TLoadResult::lrCancelled;
+                }
+                // Changes before PendingFirst are consumed; those after it may belong to the
+                // next window as well and stay.
+                Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(PendingFirst));
+                next -= PendingFirst;
+                PendingFirst = 0;
+                if (!Logic->Read(batch)) {
+                    Ended = true;
+                    break;
+                }
+                Pending.insert(Pending.end(), batch.begin(), batch.end());
+                continue;
+            }
+            const TLogicEdge& edge = Pending[next];
+            if (edge.Time > to) {
+                break;
+            }
+            if (edge.Time <= from) {
+                Levels = edge.Levels;
+                Reached = edge.Time;
+                PendingFirst = ++next;
+                continue;
+            }
+            if (window.Edges.size() >= TSignalWindow::MaxEdges) {
+                window.Truncated = true;
+                break;
+            }
+            window.Edges.push_back({edge.Time, (edge.Levels & LogicClockBit) != 0,
+                                    (edge.Levels & LogicDataBit) != 0, (edge.Levels & LogicGapBit) != 0});
+            ++next;
+        }
+        window.ClockAtFrom = (Levels & LogicClockBit) != 0;
+        window.DataAtFrom = (Levels & LogicDataBit) != 0;
+        window.GapAtFrom = (Levels & LogicGapBit) != 0;
+        return TLoadResult::lrOk;
+    }
+};
+
+TSignalLines::TSignalLines(const TCapture& capture) : FImpl(std::make_unique<TImpl>()) {
+    FImpl->Settings = capture.Settings;
+    FImpl->FormatName = capture.FormatName;
+}
+
+TSignalLines::~TSignalLines() = default;
+
+TLoadResult TSignalLines::Read(double from, double to, TSignalWindow& window, const std::atomic<bool>& cancel,
+                               std::string& error) {
+    const std::lock_guard<std::mutex> lock(FImpl->Mutex);
     window = TSignalWindow{};
     window.From = from;
     window.To = to;
-    const std::string& path = capture.Settings.File;
+    const std::string& path = FImpl->Settings.File;
     try {
-        std::unique_ptr<TInputFile> bytes;
-        const std::unique_ptr<TLogicSource> logic = OpenLogicSource(capture.FormatName, path, bytes);
-        SelectSignalChannels(*logic, ReaderOptionsOf(capture.Settings));
-        std::uint8_t levels = logic->InitialLevels();
-        std::vector<TLogicEdge> edges;
-        bool done = false;
-        while (!done && logic->Read(edges)) {
-            if (cancel.load(std::memory_order_relaxed)) {
-                return TLoadResult::lrCancelled;
-            }
-            for (const TLogicEdge& edge : edges) {
-                if (edge.Time > to) {
-                    done = true;
-                    break;
-                }
-                if (edge.Time <= from) {
-                    levels = edge.Levels;
-                    continue;
-                }
-                if (window.Edges.size() >= TSignalWindow::MaxEdges) {
-                    window.Truncated = true;
-                    done = true;
-                    break;
-                }
-                window.Edges.push_back({edge.Time, (edge.Levels & LogicClockBit) != 0,
-                                        (edge.Levels & LogicDataBit) != 0, (edge.Levels & LogicGapBit) != 0});
-            }
-        }
-        window.ClockAtFrom = (levels & LogicClockBit) != 0;
-        window.DataAtFrom = (levels & LogicDataBit) != 0;
-        window.GapAtFrom = (levels & LogicGapBit) != 0;
+        return FImpl->Read(from, to, window, cancel);
     } catch (const TInputError& e) {
         error = (e.Line() > 0 ? path + ":" + std::to_string(e.Line()) : path) + ": " + e.what();
-        return TLoadResult::lrFailed;
     } catch (const std::bad_alloc&) {
         error = path + ": not enough memory for the lines";
-        return TLoadResult::lrFailed;
     }
-    return TLoadResult::lrOk;
+    // The next read starts again from the file's start.
+    FImpl->Close();
+    window.Edges.clear();
+    return TLoadResult::lrFailed;
+}
+
+std::uint64_t TSignalLines::BytesRead() const {
+    const std::lock_guard<std::mutex> lock(FImpl->Mutex);
+    return FImpl->BytesOfClosed + (FImpl->Logic ? FImpl->Logic->BytesConsumed() : 0);
+}
+
+TLoadResult ReadSignalWindow(const TCapture& capture, double from, double to, TSignalWindow& window,
+                             const std::atomic<bool>& cancel, std::string& error) {
+    return TSignalLines(capture).Read(from, to, window, cancel, error);
 }

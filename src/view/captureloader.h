@@ -75,10 +75,32 @@ std::vector<TLayoutCandidate> ScanLayouts(const TCapture& capture, std::size_t c
 // message in `error` for anything corvane-decode would refuse, or not exactly one file.
 bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& settings, std::string& error);
 
-// Reads the clock and data lines of a signal capture (capture.FormatName one of the signal
-// formats) again from its file, from the start up to `to`, keeping their changes in
-// (from, to] and their levels at `from`. Stops early, returning lrCancelled, once `cancel` is
-// set; lrFailed with `error` when the file cannot be read (it may have changed since).
+// The clock and data lines of a signal capture (capture.FormatName one of the signal formats)
+// read again from its file, window after window. The file stays open between reads: a window
+// that starts no earlier than the one before goes on from where that one started, so that
+// stepping forward through the frames reads the capture once; an earlier window reads from
+// the capture's start again. Reads may come from any thread; one waits for another.
+class TSignalLines {
+public:
+    explicit TSignalLines(const TCapture& capture);
+    ~TSignalLines();
+    TSignalLines(const TSignalLines&) = delete;
+    TSignalLines& operator=(const TSignalLines&) = delete;
+
+    // Reads the lines' changes in (from, to] and their levels at `from` into `window`. Stops
+    // early, returning lrCancelled, once `cancel` is set (the next read goes on correctly);
+    // lrFailed with `error` when the file cannot be read (it may have changed since).
+    TLoadResult Read(double from, double to, TSignalWindow& window, const std::atomic<bool>& cancel,
+                     std::string& error);
+    // Bytes of the file read over every window so far.
+    std::uint64_t BytesRead() const;
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+// One window of a capture's lines read from the capture's start (see TSignalLines::Read).
 TLoadResult ReadSignalWindow(const TCapture& capture, double from, double to, TSignalWindow& window,
                              const std::atomic<bool>& cancel, std::string& error);
 

@@ -624,12 +624,15 @@ void TViewWindow::ReadFrameLines(std::size_t i) {
     const int bits = store.BitCount(i);
     const double clock = store.ClockHz(i);
     const double delay = store.LineDelay(i);
-    std::shared_ptr<TLoadedCapture> loaded = FLoaded;
+    if (!FLoaded->Lines) {
+        FLoaded->Lines = std::make_shared<TSignalLines>(FLoaded->Capture);
+    }
+    std::shared_ptr<TSignalLines> lines = FLoaded->Lines;
     auto cancel = FLinesCancel;
-    QThreadPool::globalInstance()->start([this, loaded, cancel, generation, from, to, f0, bits, clock, delay] {
+    QThreadPool::globalInstance()->start([this, lines, cancel, generation, from, to, f0, bits, clock, delay] {
         auto window = std::make_shared<TSignalWindow>();
         std::string error;
-        const TLoadResult result = ReadSignalWindow(loaded->Capture, from, to, *window, *cancel, error);
+        const TLoadResult result = lines->Read(from, to, *window, *cancel, error);
         if (result == TLoadResult::lrCancelled) {
             return;
         }

@@ -35,6 +35,8 @@ class TSignalView;
 struct TLoadedCapture {
     TCapture Capture;
     TEnvelope Envelope;
+    // A signal capture's lines, read again for the selected frames (made at the first).
+    std::shared_ptr<TSignalLines> Lines;
 };
 
 class TViewWindow : public QMainWindow {

@@ -359,3 +359,72 @@ TEST(SignalLoad, ReadingTheLinesFailsWithAReason) {
     const std::atomic<bool> cancel{true};
     EXPECT_EQ(ReadSignalWindow(capture, 0.0, 1.0, window, cancel, error), TLoadResult::lrCancelled);
 }
+
+TEST(SignalLoad, LinesReadOnGiveWhatAReadFromTheStartGives) {
+    // One reader over the register sample, asked for the frames' windows in the order a user
+    // steps through them: forward, the same frame again, overlapping neighbours, back to an
+    // earlier frame, and after a cancelled read. Every window equals a fresh read's.
+    TCapture capture;
+    std::string error;
+    ASSERT_EQ(Load(SamplePath("signal-registers.vcd"), capture, error), TLoadResult::lrOk) << error;
+    const TCaptureStore& store = capture.Store;
+    ASSERT_GT(store.Size(), 40U);
+    const std::size_t last = store.Size() - 1;
+    const std::vector<std::size_t> order = {0, 1, 2, 2, 3, 10, 11, 40, last, last, 5, 6, last - 1, last, 0};
+    TSignalLines lines(capture);
+    const std::atomic<bool> go{false};
+    const std::atomic<bool> stop{true};
+    for (std::size_t step = 0; step < order.size(); ++step) {
+        const std::size_t i = order[step];
+        SCOPED_TRACE(testing::Message() << "step " << step << ", frame " << i);
+        double from = 0.0;
+        double to = 0.0;
+        FrameWindowSpan(store, i, from, to);
+        TSignalWindow fresh;
+        ASSERT_EQ(ReadSignalWindow(capture, from, to, fresh, go, error), TLoadResult::lrOk) << error;
+        if (step % 4 == 3) {
+            TSignalWindow cancelled;
+            EXPECT_EQ(lines.Read(from, to, cancelled, stop, error), TLoadResult::lrCancelled);
+        }
+        TSignalWindow window;
+        ASSERT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
+        EXPECT_EQ(window.ClockAtFrom, fresh.ClockAtFrom);
+        EXPECT_EQ(window.DataAtFrom, fresh.DataAtFrom);
+        EXPECT_EQ(window.GapAtFrom, fresh.GapAtFrom);
+        ASSERT_EQ(window.Edges.size(), fresh.Edges.size());
+        ASSERT_FALSE(window.Edges.empty());
+        for (std::size_t k = 0; k < window.Edges.size(); ++k) {
+            EXPECT_EQ(window.Edges[k].Time, fresh.Edges[k].Time) << k;
+            EXPECT_EQ(window.Edges[k].Clock, fresh.Edges[k].Clock) << k;
+            EXPECT_EQ(window.Edges[k].Data, fresh.Edges[k].Data) << k;
+        }
+    }
+}
+
+TEST(SignalLoad, SteppingForwardReadsTheCaptureOnce) {
+    // Every frame's window in capture order reads the file about once, not once a frame; a
+    // step back reads it from the start again.
+    TCapture capture;
+    std::string error;
+    const std::string path = SamplePath("signal-registers.vcd");
+    ASSERT_EQ(Load(path, capture, error), TLoadResult::lrOk) << error;
+    const TCaptureStore& store = capture.Store;
+    const auto size = static_cast<std::uint64_t>(fs::file_size(path));
+    TSignalLines lines(capture);
+    const std::atomic<bool> go{false};
+    for (std::size_t i = 0; i < store.Size(); ++i) {
+        double from = 0.0;
+        double to = 0.0;
+        FrameWindowSpan(store, i, from, to);
+        TSignalWindow window;
+        ASSERT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
+    }
+    EXPECT_LE(lines.BytesRead(), size);
+    EXPECT_GT(lines.BytesRead(), size / 2);
+    double from = 0.0;
+    double to = 0.0;
+    FrameWindowSpan(store, 0, from, to);
+    TSignalWindow window;
+    ASSERT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
+    EXPECT_GT(lines.BytesRead(), size);
+}
