@@ -114,6 +114,37 @@ TEST_F(Program, MessagesQuoteBinaryInputAsPrintableText) {
     }
 }
 
+TEST_F(Program, BinaryExportGivenAsItsFilesIsReadOnce) {
+    // Each digital_N.bin file reads its whole export: the files of one export named together
+    // (as a shell's export/digital_*.bin names them) are one input; another export is another.
+    for (const char* folder : {"export", "copy"}) {
+        fs::copy(fs::path(CLI_CAPTURE_DATA_DIR) / "signal-biss-binary", FDir / folder);
+    }
+    const std::string summary = "--clock 0 --data 1 --summary --format jsonl ";
+    struct TCase {
+        std::string Args;
+        std::string Out;    // part of standard output
+        std::string NotOut; // never in standard output ("": not checked)
+    };
+    const TCase cases[] = {
+        {summary + "export/digital_0.bin export/digital_1.bin", "{\"frames\":30,", ""},
+        {summary + "export/digital_1.bin ./export/digital_0.bin export", "{\"frames\":30,", ""},
+        {summary + "export copy/digital_1.bin copy/digital_0.bin", "{\"frames\":60,", ""},
+        {"--clock 0 --data 1 export/digital_1.bin export/digital_0.bin", "export/digital_1.bin#31,",
+         "digital_0.bin#"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const TRun run = Run(c.Args);
+        EXPECT_LE(run.Status, 1) << run.Err;
+        EXPECT_EQ(run.Err, "");
+        EXPECT_NE(run.Out.find(c.Out), std::string::npos) << run.Out;
+        if (!c.NotOut.empty()) {
+            EXPECT_EQ(run.Out.find(c.NotOut), std::string::npos) << run.Out.substr(0, 2000);
+        }
+    }
+}
+
 TEST_F(Program, StandardInputAndThreadsGiveTheSameRecords) {
     const std::string frames = GoodFrames(20000) + "not a frame\n" + GoodFrames(3);
     Write("many.txt", frames);
