@@ -9,10 +9,15 @@
 #include "cli/scan.h"
 #include "cli/summary.h"
 
+#include "capture/signal/saleaebinary.h"
+#include "capture/textutil.h"
+
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -77,6 +82,36 @@ struct TRunPlan {
     bool ProgressShown = false;
 };
 
+// The inputs as given, less the files of a binary export named before: a shell's
+// `export/digital_*.bin` gives every channel file, and each of them reads the whole export,
+// so that the capture would be decoded once per file.
+std::vector<std::string> DistinctInputs(const std::vector<std::string>& names,
+                                        const TReaderOptions& reader) {
+    if (reader.Format != AutoFormatName && reader.Format != "saleae-binary") {
+        return names;
+    }
+    std::vector<std::string> kept;
+    std::vector<std::filesystem::path> exports;
+    const auto sameFolder = [](const std::filesystem::path& a, const std::filesystem::path& b) {
+        std::error_code error;
+        return std::filesystem::equivalent(a, b, error);
+    };
+    for (const std::string& name : names) {
+        const std::filesystem::path folder =
+            name == "-" ? std::filesystem::path() : SaleaeBinaryExportFolder(PathFromUtf8(name));
+        if (!folder.empty()) {
+            const bool seen = std::any_of(exports.begin(), exports.end(),
+                                          [&](const auto& other) { return sameFolder(folder, other); });
+            if (seen) {
+                continue;
+            }
+            exports.push_back(folder);
+        }
+        kept.push_back(name);
+    }
+    return kept;
+}
+
 // Plans the run: the inputs (every one must open before anything is read, so that a mistyped
 // name stops the run at once instead of after the files before it), the output format and
 // the sink. Returns 0, or the exit status of a run that must not start.
@@ -93,6 +128,7 @@ int PlanRun(const TProgramOptions& options, TRunPlan& plan) {
             return 2;
         }
     }
+    plan.Names = DistinctInputs(plan.Names, options.Reader);
     plan.Format = options.Format;
     if (!options.FormatGiven) {
         const bool table = !RecordsMode(options.Mode) || IsTerminal(TStandardStream::ssOutput);

@@ -474,17 +474,37 @@ TEST(BurstDecoder, NoisyDataLineIsInvalidThenRecovers) {
 }
 
 TEST(BurstDecoder, UndersampledCaptureStops) {
-    TLinkParams link;
-    link.ClockHz = 2e6;
-    link.SampleRate = 6e6; // 3 samples a clock period
-    const TModelCapture capture = RunLink(link, {ScriptFrame(BissFrame(WindowLayout(), 1, 64).Received)});
-    try {
-        DecodeWaveform(capture.Wave);
-        FAIL() << "no error";
-    } catch (const TInputError& error) {
-        const std::string message = error.what();
-        EXPECT_NE(message.find("sample rate of 6 MHz"), std::string::npos) << message;
-        EXPECT_NE(message.find("2 MHz clock"), std::string::npos) << message;
+    // The rates as the message names them: 4 significant digits, the unit chosen after the
+    // rounding, so that a clock measured a hair off a round rate reads as that rate.
+    struct TCase {
+        double ClockHz;
+        double SampleRate;
+        const char* Rate;
+        const char* Clock;
+        const char* Needed;
+    };
+    const TCase cases[] = {
+        {2e6, 6e6, "sample rate of 6 MHz", "2 MHz clock", "(8 MHz or more)"},     // 3 samples a period
+        {1e6, 2e6, "sample rate of 2 MHz", "1 MHz clock", "(4 MHz or more)"},     // 2 samples a period
+        {1e6, 3e6, "sample rate of 3 MHz", "1 MHz clock", "(4 MHz or more)"},
+        {250e3, 500e3, "sample rate of 500 kHz", "250 kHz clock", "(1 MHz or more)"},
+        {1e3, 2e3, "sample rate of 2 kHz", "1 kHz clock", "(4 kHz or more)"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Clock);
+        TLinkParams link;
+        link.ClockHz = c.ClockHz;
+        link.SampleRate = c.SampleRate;
+        const TModelCapture capture = RunLink(link, {ScriptFrame(BissFrame(WindowLayout(), 1, 64).Received)});
+        try {
+            DecodeWaveform(capture.Wave);
+            ADD_FAILURE() << "no error";
+        } catch (const TInputError& error) {
+            const std::string message = error.what();
+            EXPECT_NE(message.find(c.Rate), std::string::npos) << message;
+            EXPECT_NE(message.find(c.Clock), std::string::npos) << message;
+            EXPECT_NE(message.find(c.Needed), std::string::npos) << message;
+        }
     }
 }
 

@@ -338,6 +338,7 @@ struct TBadCase {
     std::function<std::unique_ptr<TLogicSource>()> Open; // may throw already
     const char* Message;                                  // part of the error's text
     std::size_t EdgesBefore;                              // edges delivered before the error
+    std::uint64_t Line = 0; // the error's line, which the program writes before the text; 0: not checked
 };
 
 std::string Le32(std::uint32_t v) { return std::string(reinterpret_cast<char*>(&v), 4); }
@@ -399,20 +400,20 @@ TEST(SignalFormats, BadInputIsRefusedNamingWhere) {
         Zip({{"version", "2"}, {"metadata", GoodMetadata}, {"logic-1-1", goodSamples}});
 
     const TBadCase cases[] = {
-        {"csv missing column", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.7,1\n"), "line 4: the row has 2 fields", 1},
-        {"csv extra column", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1,1\n"), "line 3", 0},
-        {"csv time backwards", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.4,1,1\n"), "line 4: the time goes backwards", 1},
-        {"csv bad value", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.6,0,0x1\n"), "line 4: the value \"0x1\" of SLO", 1},
-        {"csv bad time", csv("Time [s],MA,SLO\n0,1,1\nnan,0,1\n"), "line 3: the time", 0},
-        {"csv no header", csv("Time,MA\n0,1\n"), "line 1: not a digital export", 0},
+        {"csv missing column", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.7,1\n"), "the row has 2 fields", 1, 4},
+        {"csv extra column", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1,1\n"), "the row has 4 fields", 0, 3},
+        {"csv time backwards", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.4,1,1\n"), "the time goes backwards", 1, 4},
+        {"csv bad value", csv("Time [s],MA,SLO\n0,1,1\n0.5,0,1\n0.6,0,0x1\n"), "the value \"0x1\" of SLO", 1, 4},
+        {"csv bad time", csv("Time [s],MA,SLO\n0,1,1\nnan,0,1\n"), "the time \"nan\"", 0, 3},
+        {"csv no header", csv("Time,MA\n0,1\n"), "not a digital export", 0, 1},
         {"vcd vectors only", vcd("$timescale 1ns $end $var wire 8 ! bus $end $enddefinitions $end #0 b0 !\n"),
          "declares no 1-bit variable", 0},
         {"vcd time backwards", vcd("$timescale 1ns $end $var wire 1 ! a $end $var wire 1 \" b $end\n"
                                    "$enddefinitions $end\n#0 0! 0\"\n#5 1!\n#10 0!\n#7 1!\n"),
-         "line 6: the time goes backwards", 2},
+         "the time goes backwards", 2, 6},
         {"vcd no timescale", vcd("$var wire 1 ! a $end $enddefinitions $end #0 0!\n"), "no $timescale", 0},
         {"vcd undeclared id", vcd("$timescale 1ns $end $var wire 1 ! a $end $var wire 1 \" b $end $enddefinitions $end\n#0 0!\n#1 1!\n#2 1?\n"),
-         "line 4: the identifier \"?\"", 1},
+         "the identifier \"?\"", 1, 4},
         {"vcd bad timescale", vcd("$timescale 3 ns $end $var wire 1 ! a $end $enddefinitions $end\n"), "timescale", 0},
         {"vcd unended header", vcd("$timescale 1 ns $end $var wire 1 ! a\n"), "$var without its $end", 0},
         {"binary wrong header", binary("<SALEAF>" + Le32(0) + Le32(0)), "digital_0.bin: byte 0: not a binary export", 0},
@@ -452,8 +453,13 @@ TEST(SignalFormats, BadInputIsRefusedNamingWhere) {
             ADD_FAILURE() << "no error";
         } catch (const TInputError& error) {
             message = error.what();
+            if (c.Line > 0) {
+                EXPECT_EQ(error.Line(), c.Line) << message;
+            }
         }
         EXPECT_NE(message.find(c.Message), std::string::npos) << message;
+        // The line is the error's own; the text does not say it again ("x.csv:4: line 4: ...").
+        EXPECT_NE(message.rfind("line ", 0), 0U) << message;
         EXPECT_EQ(delivered, c.EdgesBefore) << message;
     }
 }

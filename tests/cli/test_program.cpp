@@ -81,6 +81,70 @@ TEST_F(Program, ExitStatusesAndMessages) {
     }
 }
 
+TEST_F(Program, MessagesQuoteBinaryInputAsPrintableText) {
+    // Pieces of a binary or damaged input quoted in a message: every control byte written as
+    // \xNN, the message whole after a NUL, nothing that drives the terminal.
+    using namespace std::string_literals;
+    Write("session.sr", "PK\x03\x04\x14\x00\x00\x00\x08\x00 rest of a zip"s);
+    Write("nul-header.csv", "a\x00" "b,\x1B[31mc\n1,2\n"s);
+    Write("esc-value.csv", "Time [s],MA,SLO\n0,1,1\n0.1,\x1B,1\n"s);
+    Write("del-token.vcd", "$timescale 1 ns $end\n$var wire 1 ! MA $end\n$var wire 1 \" SLO $end\n$enddefinitions $end\n#0 1! 1\"\n\x7F\x01\n"s);
+    struct TCase {
+        std::string Args;
+        std::string Err; // part of standard error
+    };
+    const TCase cases[] = {
+        {"--input vcd session.sr",
+         "\"PK\\x03\\x04\\x14\\x00\\x00\\x00\\x08\\x00\" where the header expects a $ keyword"},
+        {"--input csv nul-header.csv", "its columns are \"a\\x00b\", \"\\x1B[31mc\"; choose one with --column"},
+        {"--input saleae-digital esc-value.csv", "the value \"\\x1B\" of MA is not 0, 1 or X"},
+        {"--input vcd del-token.vcd", "\"\\x7F\\x01\" is neither a time nor a value change"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const TRun run = Run(c.Args);
+        EXPECT_EQ(run.Status, 2) << run.Err;
+        EXPECT_NE(run.Err.find(c.Err), std::string::npos) << run.Err;
+        ASSERT_FALSE(run.Err.empty());
+        EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << run.Err;
+        for (const char byte : run.Err.substr(0, run.Err.size() - 1)) {
+            EXPECT_TRUE(static_cast<unsigned char>(byte) >= 0x20 && byte != 0x7F)
+                << "control byte " << int(byte) << " in " << run.Err;
+        }
+    }
+}
+
+TEST_F(Program, BinaryExportGivenAsItsFilesIsReadOnce) {
+    // Each digital_N.bin file reads its whole export: the files of one export named together
+    // (as a shell's export/digital_*.bin names them) are one input; another export is another.
+    for (const char* folder : {"export", "copy"}) {
+        fs::copy(fs::path(CLI_CAPTURE_DATA_DIR) / "signal-biss-binary", FDir / folder);
+    }
+    const std::string summary = "--clock 0 --data 1 --summary --format jsonl ";
+    struct TCase {
+        std::string Args;
+        std::string Out;    // part of standard output
+        std::string NotOut; // never in standard output ("": not checked)
+    };
+    const TCase cases[] = {
+        {summary + "export/digital_0.bin export/digital_1.bin", "{\"frames\":30,", ""},
+        {summary + "export/digital_1.bin ./export/digital_0.bin export", "{\"frames\":30,", ""},
+        {summary + "export copy/digital_1.bin copy/digital_0.bin", "{\"frames\":60,", ""},
+        {"--clock 0 --data 1 export/digital_1.bin export/digital_0.bin", "export/digital_1.bin#31,",
+         "digital_0.bin#"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const TRun run = Run(c.Args);
+        EXPECT_LE(run.Status, 1) << run.Err;
+        EXPECT_EQ(run.Err, "");
+        EXPECT_NE(run.Out.find(c.Out), std::string::npos) << run.Out;
+        if (!c.NotOut.empty()) {
+            EXPECT_EQ(run.Out.find(c.NotOut), std::string::npos) << run.Out.substr(0, 2000);
+        }
+    }
+}
+
 TEST_F(Program, StandardInputAndThreadsGiveTheSameRecords) {
     const std::string frames = GoodFrames(20000) + "not a frame\n" + GoodFrames(3);
     Write("many.txt", frames);

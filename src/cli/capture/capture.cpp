@@ -12,6 +12,22 @@
 #include <string>
 #include <utility>
 
+std::string PrintableMessage(std::string_view message) {
+    std::string shown;
+    shown.reserve(message.size());
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += HexPairs[byte][0];
+            shown += HexPairs[byte][1];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 const std::vector<const TInputFormatInfo*>& InputFormats() {
     static const std::vector<const TInputFormatInfo*> formats = [] {
         std::vector<const TInputFormatInfo*> list;

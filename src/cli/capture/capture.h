@@ -101,10 +101,15 @@ struct TCaptureBatch {
 // lacks what the format needs, an option the format needs is missing. Line is the 1-based line
 // where the format went wrong, 0 when no line is concerned. The message names no file: the
 // caller knows which input it was reading.
+// `message` fit for a terminal: control bytes (C0 and DEL), which a quoted piece of a binary
+// or foreign input may hold, written as \xNN. A NUL would otherwise end the message early and
+// an ESC drive the terminal.
+std::string PrintableMessage(std::string_view message);
+
 class TInputError : public std::runtime_error {
 public:
     TInputError(std::uint64_t line, const std::string& message)
-        : std::runtime_error(message), FLine(line) {}
+        : std::runtime_error(PrintableMessage(message)), FLine(line) {}
     std::uint64_t Line() const { return FLine; }
 
 private:

@@ -17,6 +17,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -35,8 +36,12 @@ double Median(std::vector<double>& values) {
     return (lower + upper) / 2;
 }
 
+// A rate to 4 significant digits in Hz, kHz or MHz. The unit is chosen after the rounding, so
+// that a clock measured a hair under 1 MHz reads "1 MHz", not "1000 kHz".
 std::string FormatHz(double hz) {
     char text[48];
+    std::snprintf(text, sizeof text, "%.4g", hz);
+    hz = std::strtod(text, nullptr);
     if (hz >= 1e6) {
         std::snprintf(text, sizeof text, "%.4g MHz", hz / 1e6);
     } else if (hz >= 1e3) {

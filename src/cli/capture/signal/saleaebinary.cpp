@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <map>
+#include <system_error>
 
 namespace {
 
@@ -477,6 +479,28 @@ std::unique_ptr<TLogicSource> OpenSaleaeBinaryExport(const std::vector<std::file
         };
     }
     return OpenSaleaeBinarySource(std::move(channels));
+}
+
+std::filesystem::path SaleaeBinaryExportFolder(const std::filesystem::path& path) {
+    std::error_code error;
+    std::size_t number = 0;
+    if (std::filesystem::is_directory(path, error)) {
+        for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
+            if (ChannelNumber(entry.path().filename().string(), number)) {
+                return path;
+            }
+        }
+        return {};
+    }
+    if (!ChannelNumber(path.filename().string(), number)) {
+        return {};
+    }
+    std::ifstream file(path, std::ios::binary);
+    char first[16] = {};
+    if (!file.read(first, sizeof first) || !LooksLikeSaleaeBinary(std::string_view(first, sizeof first))) {
+        return {};
+    }
+    return path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
 }
 
 bool LooksLikeSaleaeBinary(std::string_view firstBytes) {

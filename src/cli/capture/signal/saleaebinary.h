@@ -50,3 +50,9 @@ std::unique_ptr<TLogicSource> OpenSaleaeBinaryExport(const std::vector<std::file
 // Whether the first bytes of an input are a digital binary export: the identifier, version 0
 // or 1 and type 0 (digital).
 bool LooksLikeSaleaeBinary(std::string_view firstBytes);
+
+// The export folder that the input `path` stands for as a binary export: its folder for a
+// `digital_N.bin` file that begins as a digital binary export, the folder itself for a folder
+// holding a `digital_N.bin` file; empty for anything else. One export given as several of its
+// files (a shell's `export/digital_*.bin`) is one input: each file stands for all of them.
+std::filesystem::path SaleaeBinaryExportFolder(const std::filesystem::path& path);

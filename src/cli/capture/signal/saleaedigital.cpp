@@ -89,8 +89,7 @@ public:
                 continue;
             }
             if (!ParseHeader(piece.Text, FNames)) {
-                throw TInputError(piece.Line, "line " + std::to_string(piece.Line) +
-                                                  ": not a digital export: the header must begin with \"Time [s],\" "
+                throw TInputError(piece.Line, "not a digital export: the header must begin with \"Time [s],\" "
                                               "followed by the channels' names");
             }
             return;
@@ -173,7 +172,7 @@ private:
                 continue; // the rest of an overlong line, already refused
             }
             if (!piece.Last) {
-                throw TInputError(piece.Line, "line " + std::to_string(piece.Line) + ": the row is too long");
+                throw TInputError(piece.Line, "the row is too long");
             }
             if (TrimBlanks(piece.Text).empty()) {
                 continue;
@@ -185,25 +184,24 @@ private:
     }
 
     void ParseRow(std::string_view text, std::uint64_t line) {
-        const std::string where = "line " + std::to_string(line) + ": ";
         SplitFields(text, FFields);
         if (FFields.size() != FNames.size() + 1) {
-            throw TInputError(line, where + "the row has " + std::to_string(FFields.size()) +
+            throw TInputError(line, "the row has " + std::to_string(FFields.size()) +
                                         " fields where the header has " + std::to_string(FNames.size() + 1));
         }
         double time = 0.0;
         if (!NSignal::ParseDouble(TrimBlanks(FFields[0]), time) || !std::isfinite(time)) {
-            throw TInputError(line, where + "the time \"" + std::string(TrimBlanks(FFields[0])) +
+            throw TInputError(line, "the time \"" + std::string(TrimBlanks(FFields[0])) +
                                         "\" is not a number of seconds");
         }
         if (FHaveRow && time < FRowTime) {
-            throw TInputError(line, where + "the time goes backwards");
+            throw TInputError(line, "the time goes backwards");
         }
         bool allX = true;
         for (std::size_t i = 1; i < FFields.size(); ++i) {
             const int value = ChannelValue(FFields[i]);
             if (value < 0) {
-                throw TInputError(line, where + "the value \"" + std::string(TrimBlanks(FFields[i])) + "\" of " +
+                throw TInputError(line, "the value \"" + std::string(TrimBlanks(FFields[i])) + "\" of " +
                                             FNames[i - 1] + " is not 0, 1 or X");
             }
             allX = allX && value == 2;

@@ -36,7 +36,7 @@ public:
                 return false;
             }
             if (!piece.First || !piece.Last) {
-                throw TInputError(piece.Line, "line " + std::to_string(piece.Line) + ": the line is too long");
+                throw TInputError(piece.Line, "the line is too long");
             }
             FRest = piece.Text;
             FLine = piece.Line;
@@ -119,7 +119,7 @@ private:
     static constexpr std::size_t BatchEdges = 4096;
 
     [[noreturn]] void Fail(const std::string& what) const {
-        throw TInputError(FTokens.Line(), "line " + std::to_string(FTokens.Line()) + ": " + what);
+        throw TInputError(FTokens.Line(), what);
     }
 
     bool NextToken(std::string_view& token) { return FTokens.Next(token); }
