@@ -545,7 +545,8 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
         return;
     }
     if (result == TLoadResult::lrCancelled) {
-        ShowMessage(tr("Loading cancelled; the view shows the capture loaded before."));
+        ShowMessage(FLoaded ? tr("Loading cancelled; the view shows the capture loaded before.")
+                            : tr("Loading cancelled."));
         return;
     }
     ClearMessage();
@@ -570,7 +571,9 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());
     FFrameView->Clear();
+    // Lines of a frame of the capture before, read or still being read, are dropped.
     FLinesCancel->store(true);
+    ++FLinesGeneration;
     FReadingLines = false;
     FSignalView->ShowText(capture.Store.HasTime() ? tr("Select a frame to see its lines MA and SLO.")
                                                   : tr("The lines MA and SLO of a frame show here for signal captures."));
@@ -664,8 +667,15 @@ void TViewWindow::ShowCaptureDetails() {
     for (std::size_t r = 0; r < c.RegisterRows.size(); ++r) {
         const auto& row = c.RegisterRows[r];
         for (std::size_t k = 0; k < row.size() && k < c.RegisterColumns.size(); ++k) {
-            FRegisterTable->setItem(static_cast<int>(r), static_cast<int>(k),
-                                    new QTableWidgetItem(QString::fromStdString(row[k])));
+            const QString field = QString::fromStdString(row[k]);
+            auto* item = new QTableWidgetItem(field);
+            if (c.RegisterColumns[k] == "source") {
+                // Every access comes from the one file: its name, as the records show it, keeps
+                // the columns after it in view; the tooltip has the whole path.
+                item->setText(QFileInfo(field).fileName());
+                item->setToolTip(field);
+            }
+            FRegisterTable->setItem(static_cast<int>(r), static_cast<int>(k), item);
         }
     }
     FRegisterTable->resizeColumnsToContents();

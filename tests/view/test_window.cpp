@@ -5,11 +5,19 @@
 #include "view/recordtable.h"
 #include "view/viewwindow.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+
+#include "view/signalview.h"
 
 #include <gtest/gtest.h>
 
@@ -145,4 +153,78 @@ TEST(Window, ALayoutChangeDecodesAgain) {
     QTest::qWait(700);
     EXPECT_EQ(window.Loaded(), good);
     EXPECT_TRUE(window.Message().contains(QStringLiteral("layout"))) << window.Message().toStdString();
+}
+
+TEST(Window, LinesOfAFrameReadForTheCaptureBeforeAreDropped) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("signal-biss.sr"));
+    ASSERT_TRUE(WaitForLoad(window));
+    // Another file loads; before its view is shown the user picks a frame of the signal
+    // capture still on screen, and the lines of that frame are read after the new load ended.
+    window.OpenFile(Sample("hex-frames.txt"));
+    QThreadPool::globalInstance()->waitForDone();
+    window.SelectFrame(9);
+    QThreadPool::globalInstance()->waitForDone();
+    ASSERT_TRUE(WaitForLoad(window));
+    QTest::qWait(50);
+    ASSERT_EQ(window.Loaded()->Capture.FormatName, "hex");
+    EXPECT_FALSE(window.IsReadingLines());
+    EXPECT_TRUE(window.SignalView()->Window().Edges.empty());
+    EXPECT_EQ(window.FrameView()->Description().toStdString(), "No frame selected.");
+}
+
+TEST(Window, ACancelledFirstLoadClaimsNoEarlierCapture) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("long.txt"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        const QByteArray line("C004C9BA71753000\n");
+        QByteArray text;
+        for (int i = 0; i < 400000; ++i) {
+            text += line;
+        }
+        ASSERT_EQ(file.write(text), text.size());
+    }
+    TViewWindow window;
+    window.show();
+    QPushButton* cancel = nullptr;
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == QStringLiteral("Cancel")) {
+            cancel = button;
+        }
+    }
+    ASSERT_NE(cancel, nullptr);
+    window.OpenFile(path);
+    cancel->click();
+    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_EQ(window.Loaded(), nullptr);
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("cancelled"))) << window.Message().toStdString();
+    EXPECT_FALSE(window.Message().contains(QStringLiteral("loaded before"))) << window.Message().toStdString();
+
+    // With a capture on screen the message says that it stays.
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    window.OpenFile(path);
+    cancel->click();
+    ASSERT_TRUE(WaitForLoad(window));
+    EXPECT_EQ(window.Loaded()->Capture.FormatName, "hex");
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("loaded before"))) << window.Message().toStdString();
+}
+
+TEST(Window, RegisterAccessesNameTheFileAndKeepThePathInTheTooltip) {
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("signal-registers.sr"));
+    ASSERT_TRUE(WaitForLoad(window));
+    const QTableWidget* table = window.RegisterTable();
+    ASSERT_GT(table->rowCount(), 0);
+    ASSERT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("source"));
+    EXPECT_EQ(table->item(0, 0)->text().toStdString(), "signal-registers.sr");
+    EXPECT_EQ(QFileInfo(table->item(0, 0)->toolTip()).canonicalFilePath().toStdString(),
+              QFileInfo(Sample("signal-registers.sr")).canonicalFilePath().toStdString());
+    // The frame column stays beside it, not pushed out by a long path.
+    EXPECT_LT(table->columnWidth(0), 2 * table->fontMetrics().horizontalAdvance(QStringLiteral("signal-registers.sr")));
 }
