@@ -228,3 +228,20 @@ TEST(Window, RegisterAccessesNameTheFileAndKeepThePathInTheTooltip) {
     // The frame column stays beside it, not pushed out by a long path.
     EXPECT_LT(table->columnWidth(0), 2 * table->fontMetrics().horizontalAdvance(QStringLiteral("signal-registers.sr")));
 }
+
+TEST(Window, TheCursorReadsTheFrameNumberTheTableShows) {
+    TViewWindow window;
+    window.resize(1200, 800);
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    TPlotWidget* plot = window.Plot();
+    QSignalSpy spy(plot, &TPlotWidget::CursorText);
+    const TPlotGeometry g = plot->Geometry();
+    // Near the pixel of the frame in table row 4 (index 3), a little to the right of it.
+    const double x = XToPixel(plot->Scene().View, 3.3, g.Curve.width());
+    QTest::mouseMove(plot, QPoint(g.Curve.left() + static_cast<int>(x), g.Curve.center().y()));
+    ASSERT_FALSE(spy.isEmpty());
+    const QString text = spy.last().at(0).toString();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("frame 4 "))) << text.toStdString();
+}
