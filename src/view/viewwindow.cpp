@@ -127,7 +127,7 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FTabs = new QTabWidget;
     FTabs->addTab(FTable, tr("&Records"));
     FTabs->addTab(FSummaryText, tr("S&ummary"));
-    FTabs->addTab(registers, tr("Re&gisters"));
+    FTabs->addTab(registers, tr("R&egisters"));
     connect(FRegisterTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         // The access's frame: the burst number, found among the frames by its line.
         if (!FLoaded || row < 0) {
@@ -337,10 +337,10 @@ QWidget* TViewWindow::BuildSidePanel() {
     for (const std::string& name : InputFormatNames()) {
         FFormat->addItem(QString::fromStdString(name));
     }
-    form->addRow(tr("&Format"), named(FFormat, tr("Input format")));
+    form->addRow(tr("F&ormat"), named(FFormat, tr("Input format")));
     FColumn = new QLineEdit;
     FColumn->setPlaceholderText(QStringLiteral("miso"));
-    form->addRow(tr("C&olumn"), named(FColumn, tr("Column or data line")));
+    form->addRow(tr("Colum&n"), named(FColumn, tr("Column or data line")));
     FClock = new QLineEdit;
     FClock->setPlaceholderText(QStringLiteral("MA"));
     FClock->setToolTip(tr("Signal captures: the clock channel, by name or 0-based index"));
@@ -365,12 +365,12 @@ QWidget* TViewWindow::BuildSidePanel() {
     FCrc = new QLineEdit;
     form->addRow(tr("&CRC polynomial"), named(FCrc, tr("CRC polynomial")));
     FCrcStart = new QLineEdit;
-    form->addRow(tr("CRC s&tart"), named(FCrcStart, tr("CRC start value")));
+    form->addRow(tr("CRC start"), named(FCrcStart, tr("CRC start value")));
     FCrcInverted = new QCheckBox(tr("CRC sent &inverted"));
     form->addRow(FCrcInverted);
-    FGray = new QCheckBox(tr("&Gray code"));
+    FGray = new QCheckBox(tr("Gra&y code"));
     form->addRow(FGray);
-    FSigned = new QCheckBox(tr("Si&gned (two's complement)"));
+    FSigned = new QCheckBox(tr("Signed (t&wo's complement)"));
     form->addRow(FSigned);
     FScale = new QLineEdit;
     FScale->setPlaceholderText(QStringLiteral("NUM/DEN[:UNIT]"));

@@ -5,12 +5,16 @@
 #include "view/recordtable.h"
 #include "view/viewwindow.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -20,6 +24,8 @@
 #include "view/signalview.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -244,4 +250,43 @@ TEST(Window, TheCursorReadsTheFrameNumberTheTableShows) {
     ASSERT_FALSE(spy.isEmpty());
     const QString text = spy.last().at(0).toString();
     EXPECT_TRUE(text.startsWith(QStringLiteral("frame 4 "))) << text.toStdString();
+}
+
+TEST(Window, EveryAltKeyReachesOneControl) {
+    // Two controls on one Alt key make Qt hop between them instead of acting: Alt+F must open
+    // the File menu, not wait for a second press.
+    TViewWindow window;
+    window.show();
+    std::map<QChar, QStringList> owners;
+    auto note = [&owners](const QString& text) {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text[i] == QLatin1Char('&')) {
+                if (text[i + 1] != QLatin1Char('&')) {
+                    owners[text[i + 1].toLower()] << text;
+                }
+                ++i;
+            }
+        }
+    };
+    for (QAction* action : window.menuBar()->actions()) {
+        note(action->text());
+    }
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        if (label->buddy() != nullptr) {
+            note(label->text());
+        }
+    }
+    for (const QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        note(button->text());
+    }
+    for (const QTabWidget* tabs : window.findChildren<QTabWidget*>()) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            note(tabs->tabText(i));
+        }
+    }
+    ASSERT_GT(owners.size(), 10U);
+    for (const auto& [key, texts] : owners) {
+        EXPECT_EQ(texts.size(), 1) << "Alt+" << QString(key).toStdString() << ": "
+                                   << texts.join(QStringLiteral(", ")).toStdString();
+    }
 }
