@@ -44,6 +44,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -195,7 +196,9 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FCursor = new QLabel;
     FCursor->setAccessibleName(tr("Cursor position"));
     FProgressBar = new QProgressBar;
-    FProgressBar->setMaximumWidth(240);
+    // Wide enough for the count of a long capture, which would otherwise wrap and be cut.
+    FProgressBar->setMinimumWidth(fontMetrics().horizontalAdvance(tr("%1 frames").arg(Count(999999999))) + 32);
+    FProgressBar->setMaximumWidth(std::max(240, FProgressBar->minimumWidth()));
     FProgressBar->setAccessibleName(tr("Loading progress"));
     FProgressBar->hide();
     FCancelButton = new QPushButton(tr("Cancel"));
@@ -774,9 +777,19 @@ void TViewWindow::RebuildRecentMenu() {
     FRecentMenu->setEnabled(!recent.isEmpty());
 }
 
+QString TViewWindow::StartFolder() const {
+    // Captures of one session usually lie together: the folder of the capture shown, else of
+    // the one opened last.
+    QString file = FLoaded ? QString::fromStdString(FLoaded->Capture.Settings.File) : QString();
+    if (file.isEmpty()) {
+        file = QSettings().value(QStringLiteral("view/recent")).toStringList().value(0);
+    }
+    return file.isEmpty() ? QString() : QFileInfo(file).absolutePath();
+}
+
 void TViewWindow::ShowChoose() {
     const QString file = QFileDialog::getOpenFileName(
-        this, tr("Open Capture"), QString(),
+        this, tr("Open Capture"), StartFolder(),
         tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log *.sr *.vcd);;All files (*)"));
     if (!file.isEmpty()) {
         OpenFile(file);
@@ -784,7 +797,7 @@ void TViewWindow::ShowChoose() {
 }
 
 void TViewWindow::ShowChooseFolder() {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Capture Folder"));
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Capture Folder"), StartFolder());
     if (!folder.isEmpty()) {
         OpenFile(folder);
     }
@@ -806,6 +819,10 @@ void TViewWindow::dropEvent(QDropEvent* event) {
 }
 
 void TViewWindow::ExportPlotDialog() {
+    if (!FLoaded) {
+        ShowMessage(tr("No capture loaded: nothing to export."));
+        return;
+    }
     const QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), QStringLiteral("plot.png"),
                                                       tr("PNG image (*.png);;SVG drawing (*.svg)"));
     if (path.isEmpty()) {

@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThreadPool>
+#include <QTimer>
+#include <QToolButton>
 
 #include "view/signalview.h"
 
@@ -288,5 +290,29 @@ TEST(Window, EveryAltKeyReachesOneControl) {
     for (const auto& [key, texts] : owners) {
         EXPECT_EQ(texts.size(), 1) << "Alt+" << QString(key).toStdString() << ": "
                                    << texts.join(QStringLiteral(", ")).toStdString();
+    }
+}
+
+TEST(Window, NothingToExportWithoutACapture) {
+    TViewWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    // A file dialog would wait for an answer: close whatever modal window comes up.
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
+        }
+    });
+    guard.start(100);
+    for (const QKeyCombination keys : {QKeyCombination(Qt::CTRL, Qt::Key_E), QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_E)}) {
+        QTest::keyClick(&window, keys.key(), keys.keyboardModifiers());
+        EXPECT_TRUE(window.Message().contains(QStringLiteral("nothing to export"))) << window.Message().toStdString();
+        for (QToolButton* button : window.findChildren<QToolButton*>()) {
+            if (button->accessibleName() == QStringLiteral("Dismiss the message")) {
+                button->click();
+            }
+        }
+        EXPECT_TRUE(window.Message().isEmpty());
     }
 }
