@@ -917,6 +917,10 @@ void TViewWindow::ShowCandidates(const std::vector<TLayoutCandidate>& candidates
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
+    // Return takes the highlighted candidate, as a double click does; set once the button is
+    // in the dialog, which would otherwise make the first button after the list (Cancel) its
+    // default.
+    buttons->button(QDialogButtonBox::Apply)->setDefault(true);
     if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) {
         return;
     }

@@ -6,10 +6,12 @@
 #include "view/viewwindow.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "view/captureloader.h"
 #include "view/signalview.h"
 
 #include <gtest/gtest.h>
@@ -315,4 +318,46 @@ TEST(Window, NothingToExportWithoutACapture) {
         }
         EXPECT_TRUE(window.Message().isEmpty());
     }
+}
+
+TEST(Window, ReturnInFindLayoutAppliesTheHighlightedLayout) {
+    TViewWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    TLoadSettings settings;
+    std::string error;
+    ASSERT_TRUE(ParseLoadArguments({"-n", "24", Sample("hex-frames.txt").toStdString()}, settings, error)) << error;
+    window.Open(settings);
+    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 0U);
+    // The candidates come up in a dialog of their own, the best one highlighted: Return takes it.
+    bool offered = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&offered] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QListWidget* list = dialog != nullptr ? dialog->findChild<QListWidget*>() : nullptr;
+        if (list != nullptr && !offered) {
+            offered = true;
+            EXPECT_TRUE(list->currentItem()->text().startsWith(QStringLiteral("26 bits"))) << list->currentItem()->text().toStdString();
+            QTest::keyClick(list, Qt::Key_Return);
+            if (dialog->isVisible()) {
+                dialog->reject(); // the test goes on either way
+            }
+        }
+    });
+    answer.start(50);
+    QPushButton* find = nullptr;
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text().startsWith(QStringLiteral("Find"))) {
+            find = button;
+        }
+    }
+    ASSERT_NE(find, nullptr);
+    find->click();
+    for (int i = 0; i < 200 && (!offered || window.IsLoading() || window.Loaded()->Capture.Settings.Layout.PositionBits != 26); ++i) {
+        QTest::qWait(25);
+    }
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(window.Loaded()->Capture.Settings.Layout.PositionBits, 26);
+    EXPECT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
 }
