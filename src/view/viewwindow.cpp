@@ -92,6 +92,9 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     // Columns sized to their contents look at the first rows only, however long the capture.
     FTable->horizontalHeader()->setResizeContentsPrecision(200);
     FTable->setWordWrap(false);
+    // The records are read, not edited: Tab goes on to the next control instead of walking
+    // the cells, so that the keyboard can leave the table (arrows move between rows).
+    FTable->setTabKeyNavigation(false);
     FFrameView = new TFrameView;
     FFrameView->Clear();
     FSignalView = new TSignalView;
@@ -119,6 +122,7 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FRegisterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FRegisterTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     FRegisterTable->verticalHeader()->hide();
+    FRegisterTable->setTabKeyNavigation(false);
     FRegisterMap = new QPlainTextEdit;
     FRegisterMap->setAccessibleName(tr("Register map"));
     monospace(FRegisterMap);

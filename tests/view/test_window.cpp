@@ -6,6 +6,7 @@
 #include "view/viewwindow.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -360,4 +361,24 @@ TEST(Window, ReturnInFindLayoutAppliesTheHighlightedLayout) {
     EXPECT_TRUE(offered);
     EXPECT_EQ(window.Loaded()->Capture.Settings.Layout.PositionBits, 26);
     EXPECT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+}
+
+TEST(Window, TabLeavesTheTables) {
+    TViewWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.OpenFile(Sample("signal-registers.sr"));
+    ASSERT_TRUE(WaitForLoad(window));
+    for (QAbstractItemView* table : {static_cast<QAbstractItemView*>(window.Table()),
+                                     static_cast<QAbstractItemView*>(window.RegisterTable())}) {
+        QTabWidget* tabs = window.findChild<QTabWidget*>();
+        ASSERT_NE(tabs, nullptr);
+        tabs->setCurrentIndex(table == window.Table() ? 0 : 2);
+        table->setFocus();
+        table->setCurrentIndex(table->model()->index(0, 0));
+        ASSERT_EQ(QApplication::focusWidget(), table);
+        QTest::keyClick(table, Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), table) << table->accessibleName().toStdString();
+        EXPECT_EQ(table->currentIndex().column(), 0);
+    }
 }
