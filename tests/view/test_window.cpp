@@ -15,8 +15,10 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -380,5 +382,48 @@ TEST(Window, TabLeavesTheTables) {
         QTest::keyClick(table, Qt::Key_Tab);
         EXPECT_NE(QApplication::focusWidget(), table) << table->accessibleName().toStdString();
         EXPECT_EQ(table->currentIndex().column(), 0);
+    }
+}
+
+TEST(Window, SplittersKeepTheirPlaceFromOneWindowToTheNext) {
+    // The places are the test's own: none before it, none left for the tests after it.
+    QSettings().remove(QStringLiteral("view"));
+    struct TForget {
+        ~TForget() { QSettings().remove(QStringLiteral("view")); }
+    } forget;
+    std::map<QString, QList<int>> placed;
+    {
+        TViewWindow window;
+        window.resize(1200, 800);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        for (QSplitter* splitter : window.findChildren<QSplitter*>()) {
+            if (splitter->objectName().isEmpty()) {
+                continue;
+            }
+            // The first part a third of what it had, the rest to the second.
+            QList<int> sizes = splitter->sizes();
+            ASSERT_GE(sizes.size(), 2);
+            const int moved = sizes[0] - sizes[0] / 3;
+            sizes[0] -= moved;
+            sizes[1] += moved;
+            splitter->setSizes(sizes);
+            placed[splitter->objectName()] = splitter->sizes();
+        }
+        ASSERT_EQ(placed.size(), 4U);
+        window.close();
+    }
+    TViewWindow again;
+    again.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+    EXPECT_EQ(again.size(), QSize(1200, 800));
+    for (const auto& [name, sizes] : placed) {
+        const QSplitter* splitter = again.findChild<QSplitter*>(name);
+        ASSERT_NE(splitter, nullptr) << name.toStdString();
+        const QList<int> now = splitter->sizes();
+        ASSERT_EQ(now.size(), sizes.size());
+        for (qsizetype i = 0; i < now.size(); ++i) {
+            EXPECT_NEAR(now[i], sizes[i], 2) << name.toStdString() << " part " << i;
+        }
     }
 }
