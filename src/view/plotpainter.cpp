@@ -26,7 +26,8 @@ TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics) {
     const int left = metrics.horizontalAdvance(QStringLiteral("-0000000000.0")) + 8;
     const int axis = metrics.height() + 6;
     const int strip = 5 * std::max(5, metrics.height() / 3);
-    const int top = rect.top() + metrics.height() / 2 + 2;
+    // A line above the curve for the title of the values.
+    const int top = rect.top() + metrics.height() + 4;
     const int right = rect.right() - 8;
     const int curveBottom = rect.bottom() - axis - strip - 2;
     g.Curve = QRect(QPoint(rect.left() + left, top), QPoint(right, std::max(top + 10, curveBottom)));
@@ -34,6 +35,13 @@ TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics) {
     g.XAxis = QRect(g.Curve.left(), g.Strip.bottom() + 1, g.Curve.width(), axis);
     g.YAxis = QRect(rect.left(), g.Curve.top(), left - 4, g.Curve.height());
     return g;
+}
+
+QString YAxisTitle(const TPlotScene& scene) {
+    if (!scene.Scale.Enabled) {
+        return QStringLiteral("count");
+    }
+    return scene.Scale.Unit.empty() ? QStringLiteral("scaled") : QString::fromStdString(scene.Scale.Unit);
 }
 
 QColor MarkColour(TFrameMark mark) {
@@ -140,9 +148,12 @@ void PaintPlot(QPainter& painter, const QRect& rect, const TPlotScene& scene, co
         const QString label = AxisNumber(tick.Label, xStep);
         painter.drawText(XTickLabelRect(px, metrics.horizontalAdvance(label), g, rect), Qt::AlignCenter, label);
     }
-    // What X is, left of its labels: seconds for a signal capture, else frame numbers.
+    // What X is, left of its labels: seconds for a signal capture, else frame numbers; what Y
+    // is above its labels: counts or the scale's unit.
     if (scene.Store != nullptr) {
         painter.setPen(text);
+        painter.drawText(QRect(g.YAxis.left(), rect.top() + 2, g.YAxis.width(), g.Curve.top() - rect.top() - 2),
+                         Qt::AlignRight | Qt::AlignVCenter, YAxisTitle(scene));
         painter.drawText(QRect(g.YAxis.left(), g.XAxis.top(), g.YAxis.width() - 4, g.XAxis.height()),
                          Qt::AlignRight | Qt::AlignVCenter,
                          scene.Store->HasTime() ? QStringLiteral("t (s)") : QStringLiteral("frame"));

@@ -40,6 +40,9 @@ struct TPlotGeometry {
 
 TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics);
 
+// The title of the Y axis: "count", or the scale's unit when a scale is set.
+QString YAxisTitle(const TPlotScene& scene);
+
 // The colours of the marks, readable on light and dark backgrounds alike.
 QColor MarkColour(TFrameMark mark);
 // The lanes of the strip, top to bottom.
