@@ -36,6 +36,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -574,6 +575,12 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     // header's width.
     for (int column = 0; column < std::min(2, FModel->columnCount()); ++column) {
         FTable->resizeColumnToContents(column);
+    }
+    // A marked frame's colour goes before the source's text, though the rows measured may have
+    // no mark: room for it, so that the text is not cut on the rows that matter most.
+    if (FModel->columnCount() > 0) {
+        const int mark = FTable->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, FTable);
+        FTable->setColumnWidth(0, FTable->columnWidth(0) + mark + 4);
     }
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());

@@ -19,6 +19,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -426,4 +427,30 @@ TEST(Window, SplittersKeepTheirPlaceFromOneWindowToTheNext) {
             EXPECT_NEAR(now[i], sizes[i], 2) << name.toStdString() << " part " << i;
         }
     }
+}
+
+TEST(Window, TheSourceOfAMarkedFrameIsNotCutBehindItsMark) {
+    // Rows measured for the column's width carry no mark; a CRC error comes later.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("x.txt"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (int line = 1; line <= 300; ++line) {
+            file.write(line == 250 ? "C0055555556AB000\n" : "C004C9BA71753000\n");
+        }
+    }
+    TViewWindow window;
+    window.resize(1200, 800);
+    window.show();
+    window.OpenFile(path);
+    ASSERT_TRUE(WaitForLoad(window));
+    const QTableView* table = window.Table();
+    const QModelIndex marked = table->model()->index(249, 0);
+    ASSERT_TRUE(marked.data(Qt::DecorationRole).isValid());
+    const QString text = marked.data().toString();
+    ASSERT_EQ(text.toStdString(), "x.txt:250");
+    const int mark = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
+    EXPECT_GE(table->columnWidth(0), table->fontMetrics().horizontalAdvance(text) + mark);
 }
