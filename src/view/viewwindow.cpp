@@ -37,6 +37,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -578,9 +579,19 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     }
     // A marked frame's colour goes before the source's text, though the rows measured may have
     // no mark: room for it, so that the text is not cut on the rows that matter most.
-    if (FModel->columnCount() > 0) {
-        const int mark = FTable->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, FTable);
-        FTable->setColumnWidth(0, FTable->columnWidth(0) + mark + 4);
+    if (FModel->columnCount() > 0 && FModel->rowCount() > 0) {
+        // What the mark adds to a cell, as the table's delegate lays mark and text out.
+        QStyleOptionViewItem option;
+        option.initFrom(FTable);
+        option.font = FTable->font();
+        const int icon = FTable->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, FTable);
+        option.decorationSize = FTable->iconSize().isValid() ? FTable->iconSize() : QSize(icon, icon);
+        option.features = QStyleOptionViewItem::HasDisplay;
+        const QModelIndex first = FModel->index(0, 0);
+        const int plain = FTable->itemDelegate()->sizeHint(option, first).width();
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        const int marked = FTable->itemDelegate()->sizeHint(option, first).width();
+        FTable->setColumnWidth(0, FTable->columnWidth(0) + std::max(0, marked - plain));
     }
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());

@@ -20,6 +20,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -451,6 +452,16 @@ TEST(Window, TheSourceOfAMarkedFrameIsNotCutBehindItsMark) {
     ASSERT_TRUE(marked.data(Qt::DecorationRole).isValid());
     const QString text = marked.data().toString();
     ASSERT_EQ(text.toStdString(), "x.txt:250");
-    const int mark = table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table);
-    EXPECT_GE(table->columnWidth(0), table->fontMetrics().horizontalAdvance(text) + mark);
+    // As wide as the cell of the marked row asks to be, mark and text.
+    QStyleOptionViewItem option;
+    option.initFrom(table);
+    option.font = table->font();
+    option.decorationSize = table->iconSize().isValid()
+                                ? table->iconSize()
+                                : QSize(table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table),
+                                        table->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, table));
+    option.features |= QStyleOptionViewItem::HasDecoration | QStyleOptionViewItem::HasDisplay;
+    const int wanted = table->itemDelegate()->sizeHint(option, marked).width();
+    EXPECT_GE(table->columnWidth(0), wanted);
+    EXPECT_GE(wanted, table->fontMetrics().horizontalAdvance(text) + option.decorationSize.width());
 }
