@@ -880,6 +880,8 @@ void TViewWindow::FindLayout() {
         return;
     }
     if (FLoading) {
+        // One job at a time; say why nothing happens rather than ignore the command.
+        statusBar()->showMessage(tr("Find Layout waits for the capture being read: try again when it is loaded."), 5000);
         return;
     }
     // The scan tries hundreds of layouts on every frame: in the background, like a load,

@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -464,4 +465,31 @@ TEST(Window, TheSourceOfAMarkedFrameIsNotCutBehindItsMark) {
     const int wanted = table->itemDelegate()->sizeHint(option, marked).width();
     EXPECT_GE(table->columnWidth(0), wanted);
     EXPECT_GE(wanted, table->fontMetrics().horizontalAdvance(text) + option.decorationSize.width());
+}
+
+TEST(Window, FindLayoutDuringALoadSaysWhyItWaits) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("long.txt"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray text;
+        for (int i = 0; i < 400000; ++i) {
+            text += "C004C9BA71753000\n";
+        }
+        ASSERT_EQ(file.write(text), text.size());
+    }
+    TViewWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    window.OpenFile(path);
+    ASSERT_TRUE(window.IsLoading());
+    QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_TRUE(window.statusBar()->currentMessage().contains(QStringLiteral("Find Layout")))
+        << window.statusBar()->currentMessage().toStdString();
+    ASSERT_TRUE(WaitForLoad(window));
+    EXPECT_EQ(window.Loaded()->Capture.Store.Size(), 400000U);
 }
