@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -845,10 +846,18 @@ void TViewWindow::ExportPlotDialog() {
         ShowMessage(tr("No capture loaded: nothing to export."));
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), QStringLiteral("plot.png"),
-                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"));
+    const QString pngFilter = tr("PNG image (*.png)");
+    const QString svgFilter = tr("SVG drawing (*.svg)");
+    QString filter;
+    const QString start = StartFolder().isEmpty() ? QStringLiteral("plot.png") : QDir(StartFolder()).filePath(QStringLiteral("plot.png"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), start, pngFilter + QStringLiteral(";;") + svgFilter,
+                                                &filter);
     if (path.isEmpty()) {
         return;
+    }
+    // A name typed without its type gets the one of the filter chosen.
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += filter == svgFilter ? QStringLiteral(".svg") : QStringLiteral(".png");
     }
     QString error;
     TPlotScene scene = FPlot->Scene();

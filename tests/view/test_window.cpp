@@ -9,6 +9,8 @@
 #include <QAbstractItemView>
 #include <QDialog>
 #include <QFile>
+#include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -492,4 +494,42 @@ TEST(Window, FindLayoutDuringALoadSaysWhyItWaits) {
         << window.statusBar()->currentMessage().toStdString();
     ASSERT_TRUE(WaitForLoad(window));
     EXPECT_EQ(window.Loaded()->Capture.Store.Size(), 400000U);
+}
+
+TEST(Window, AnExportedPlotNamedWithoutATypeTakesTheChosenFilters) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    TViewWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    for (const char* type : {"svg", "png"}) {
+        bool answered = false;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || answered) {
+                return;
+            }
+            answered = true;
+            for (const QString& filter : dialog->nameFilters()) {
+                if (filter.contains(QLatin1String(type))) {
+                    dialog->selectNameFilter(filter);
+                }
+            }
+            // Typed into the name field, as a user does.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(dir.filePath(QStringLiteral("plot-%1").arg(QLatin1String(type))));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        answer.start(50);
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_E, Qt::ControlModifier);
+        EXPECT_TRUE(answered) << QDir(dir.path()).entryList(QDir::Files).join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(window.Message().isEmpty()) << window.Message().toStdString();
+        EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("plot-%1.%1").arg(QLatin1String(type))))) << type;
+    }
 }
