@@ -519,6 +519,11 @@ bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& set
         if (error.rfind(prefix, 0) == 0) {
             error.erase(0, prefix.size());
         }
+        // The options are the view's as well; its own help lists them.
+        const std::string decodeHelp = "corvane-decode --help";
+        for (std::size_t at = error.find(decodeHelp); at != std::string::npos; at = error.find(decodeHelp, at)) {
+            error.replace(at, decodeHelp.size(), "corvane-view --help");
+        }
         return false;
     }
     if (options.Mode != TRunMode::rmRecords) {

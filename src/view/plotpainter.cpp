@@ -26,7 +26,8 @@ TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics) {
     const int left = metrics.horizontalAdvance(QStringLiteral("-0000000000.0")) + 8;
     const int axis = metrics.height() + 6;
     const int strip = 5 * std::max(5, metrics.height() / 3);
-    const int top = rect.top() + metrics.height() / 2 + 2;
+    // A line above the curve for the title of the values.
+    const int top = rect.top() + metrics.height() + 4;
     const int right = rect.right() - 8;
     const int curveBottom = rect.bottom() - axis - strip - 2;
     g.Curve = QRect(QPoint(rect.left() + left, top), QPoint(right, std::max(top + 10, curveBottom)));
@@ -34,6 +35,13 @@ TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics) {
     g.XAxis = QRect(g.Curve.left(), g.Strip.bottom() + 1, g.Curve.width(), axis);
     g.YAxis = QRect(rect.left(), g.Curve.top(), left - 4, g.Curve.height());
     return g;
+}
+
+QString YAxisTitle(const TPlotScene& scene) {
+    if (!scene.Scale.Enabled) {
+        return QStringLiteral("count");
+    }
+    return scene.Scale.Unit.empty() ? QStringLiteral("scaled") : QString::fromStdString(scene.Scale.Unit);
 }
 
 QColor MarkColour(TFrameMark mark) {
@@ -78,6 +86,23 @@ std::vector<std::uint8_t> ColumnMarks(const TPlotScene& scene, int width) {
     return marks;
 }
 
+std::vector<TAxisTick> XAxisTicks(const TPlotScene& scene, int count) {
+    const double shift = scene.Store != nullptr && !scene.Store->HasTime() ? 1.0 : 0.0;
+    std::vector<TAxisTick> ticks;
+    for (const double label : AxisTicks(scene.View.X0 + shift, scene.View.X1 + shift, count)) {
+        ticks.push_back({label - shift, label});
+    }
+    return ticks;
+}
+
+QRectF XTickLabelRect(double px, double labelWidth, const TPlotGeometry& g, const QRect& rect) {
+    const double width = labelWidth + 4;
+    double left = px - width / 2;
+    left = std::min(left, rect.left() + rect.width() - width);
+    left = std::max(left, static_cast<double>(rect.left()));
+    return QRectF(left, g.XAxis.top(), width, g.XAxis.height());
+}
+
 TViewport FitScene(const TCaptureStore& store, const TViewScale& scale) {
     const std::size_t n = store.Size();
     double x0 = n > 0 ? FrameX(store, 0) : 0.0;
@@ -111,23 +136,24 @@ void PaintPlot(QPainter& painter, const QRect& rect, const TPlotScene& scene, co
 
     // Axes and grid.
     painter.setPen(text);
-    const auto xTicks = AxisTicks(v.X0, v.X1, std::max(2, g.Curve.width() / 110));
+    const auto xTicks = XAxisTicks(scene, std::max(2, g.Curve.width() / 110));
     const auto yTicks = AxisTicks(v.Y0, v.Y1, std::max(2, g.Curve.height() / 50));
-    const double xStep = xTicks.size() > 1 ? xTicks[1] - xTicks[0] : 1.0;
+    const double xStep = xTicks.size() > 1 ? xTicks[1].Label - xTicks[0].Label : 1.0;
     const double yStep = yTicks.size() > 1 ? yTicks[1] - yTicks[0] : 1.0;
-    for (const double x : xTicks) {
-        const double px = g.Curve.left() + XToPixel(v, x, w);
+    for (const TAxisTick& tick : xTicks) {
+        const double px = g.Curve.left() + XToPixel(v, tick.X, w);
         painter.setPen(grid);
         painter.drawLine(QPointF(px, g.Curve.top()), QPointF(px, g.Curve.bottom()));
         painter.setPen(text);
-        const QString label = AxisNumber(x, xStep);
-        const int lw = metrics.horizontalAdvance(label);
-        painter.drawText(QRectF(px - lw / 2.0 - 2, g.XAxis.top(), lw + 4, g.XAxis.height()),
-                         Qt::AlignCenter, label);
+        const QString label = AxisNumber(tick.Label, xStep);
+        painter.drawText(XTickLabelRect(px, metrics.horizontalAdvance(label), g, rect), Qt::AlignCenter, label);
     }
-    // What X is, left of its labels: seconds for a signal capture, else frame numbers.
+    // What X is, left of its labels: seconds for a signal capture, else frame numbers; what Y
+    // is above its labels: counts or the scale's unit.
     if (scene.Store != nullptr) {
         painter.setPen(text);
+        painter.drawText(QRect(g.YAxis.left(), rect.top() + 2, g.YAxis.width(), g.Curve.top() - rect.top() - 2),
+                         Qt::AlignRight | Qt::AlignVCenter, YAxisTitle(scene));
         painter.drawText(QRect(g.YAxis.left(), g.XAxis.top(), g.YAxis.width() - 4, g.XAxis.height()),
                          Qt::AlignRight | Qt::AlignVCenter,
                          scene.Store->HasTime() ? QStringLiteral("t (s)") : QStringLiteral("frame"));

@@ -10,10 +10,12 @@
 #include <QColor>
 #include <QPalette>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 class QPainter;
 
@@ -38,6 +40,9 @@ struct TPlotGeometry {
 
 TPlotGeometry PlotGeometry(const QRect& rect, const QFontMetrics& metrics);
 
+// The title of the Y axis: "count", or the scale's unit when a scale is set.
+QString YAxisTitle(const TPlotScene& scene);
+
 // The colours of the marks, readable on light and dark backgrounds alike.
 QColor MarkColour(TFrameMark mark);
 // The lanes of the strip, top to bottom.
@@ -50,6 +55,21 @@ inline double FrameX(const TCaptureStore& store, std::size_t i) { return store.T
 inline double PlotValue(const TViewScale& scale, double count) {
     return scale.Enabled ? count * scale.Factor : count;
 }
+
+// A tick of the X axis: where it sits and the number its label shows. A capture without
+// times numbers its frames from 1, as the table's rows and the frame view do, while frame i
+// sits at X = i; a signal capture's ticks show their time.
+struct TAxisTick {
+    double X = 0.0;
+    double Label = 0.0;
+};
+std::vector<TAxisTick> XAxisTicks(const TPlotScene& scene, int count);
+// The number the plot gives frame i: 1 for the first.
+inline std::size_t FrameNumber(std::size_t i) { return i + 1; }
+
+// The box of an X tick's label `labelWidth` wide, centred under its tick at pixel `px` and
+// moved inward where it would run past `rect`, the picture, so that no label is cut.
+QRectF XTickLabelRect(double px, double labelWidth, const TPlotGeometry& g, const QRect& rect);
 
 // The marks of each pixel column of `width`, with jumps against the scene's threshold.
 std::vector<std::uint8_t> ColumnMarks(const TPlotScene& scene, int width);

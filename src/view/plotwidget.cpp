@@ -213,8 +213,11 @@ void TPlotWidget::UpdateCursor(const QPoint& pos) {
     const double y = PixelToY(FScene.View, pos.y() - g.Curve.top(), g.Curve.height());
     FScene.CursorX = x;
     const QString unit = FScene.Scale.Enabled ? QString::fromStdString(FScene.Scale.Unit) : QString();
+    // A capture without times: the frame nearest the cursor, numbered as the table numbers it.
+    const std::optional<std::size_t> frame = FrameAt(pos);
     const QString where = FScene.Store->HasTime() ? tr("t = %1 s").arg(x, 0, 'g', 9)
-                                                  : tr("frame %1").arg(std::floor(x), 0, 'f', 0);
+                          : frame                 ? tr("frame %1").arg(FrameNumber(*frame))
+                                                  : QString();
     emit CursorText(tr("%1   value %2 %3").arg(where).arg(y, 0, 'g', 10).arg(unit).trimmed());
     update();
 }

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -36,6 +37,8 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTabWidget>
@@ -44,6 +47,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -91,6 +95,9 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     // Columns sized to their contents look at the first rows only, however long the capture.
     FTable->horizontalHeader()->setResizeContentsPrecision(200);
     FTable->setWordWrap(false);
+    // The records are read, not edited: Tab goes on to the next control instead of walking
+    // the cells, so that the keyboard can leave the table (arrows move between rows).
+    FTable->setTabKeyNavigation(false);
     FFrameView = new TFrameView;
     FFrameView->Clear();
     FSignalView = new TSignalView;
@@ -118,6 +125,7 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FRegisterTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FRegisterTable->setSelectionBehavior(QAbstractItemView::SelectRows);
     FRegisterTable->verticalHeader()->hide();
+    FRegisterTable->setTabKeyNavigation(false);
     FRegisterMap = new QPlainTextEdit;
     FRegisterMap->setAccessibleName(tr("Register map"));
     monospace(FRegisterMap);
@@ -127,7 +135,7 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FTabs = new QTabWidget;
     FTabs->addTab(FTable, tr("&Records"));
     FTabs->addTab(FSummaryText, tr("S&ummary"));
-    FTabs->addTab(registers, tr("Re&gisters"));
+    FTabs->addTab(registers, tr("R&egisters"));
     connect(FRegisterTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         // The access's frame: the burst number, found among the frames by its line.
         if (!FLoaded || row < 0) {
@@ -195,7 +203,9 @@ TViewWindow::TViewWindow(QWidget* parent) : QMainWindow(parent) {
     FCursor = new QLabel;
     FCursor->setAccessibleName(tr("Cursor position"));
     FProgressBar = new QProgressBar;
-    FProgressBar->setMaximumWidth(240);
+    // Wide enough for the count of a long capture, which would otherwise wrap and be cut.
+    FProgressBar->setMinimumWidth(fontMetrics().horizontalAdvance(tr("%1 frames").arg(Count(999999999))) + 32);
+    FProgressBar->setMaximumWidth(std::max(240, FProgressBar->minimumWidth()));
     FProgressBar->setAccessibleName(tr("Loading progress"));
     FProgressBar->hide();
     FCancelButton = new QPushButton(tr("Cancel"));
@@ -337,10 +347,10 @@ QWidget* TViewWindow::BuildSidePanel() {
     for (const std::string& name : InputFormatNames()) {
         FFormat->addItem(QString::fromStdString(name));
     }
-    form->addRow(tr("&Format"), named(FFormat, tr("Input format")));
+    form->addRow(tr("F&ormat"), named(FFormat, tr("Input format")));
     FColumn = new QLineEdit;
     FColumn->setPlaceholderText(QStringLiteral("miso"));
-    form->addRow(tr("C&olumn"), named(FColumn, tr("Column or data line")));
+    form->addRow(tr("Colum&n"), named(FColumn, tr("Column or data line")));
     FClock = new QLineEdit;
     FClock->setPlaceholderText(QStringLiteral("MA"));
     FClock->setToolTip(tr("Signal captures: the clock channel, by name or 0-based index"));
@@ -365,12 +375,12 @@ QWidget* TViewWindow::BuildSidePanel() {
     FCrc = new QLineEdit;
     form->addRow(tr("&CRC polynomial"), named(FCrc, tr("CRC polynomial")));
     FCrcStart = new QLineEdit;
-    form->addRow(tr("CRC s&tart"), named(FCrcStart, tr("CRC start value")));
+    form->addRow(tr("CRC start"), named(FCrcStart, tr("CRC start value")));
     FCrcInverted = new QCheckBox(tr("CRC sent &inverted"));
     form->addRow(FCrcInverted);
-    FGray = new QCheckBox(tr("&Gray code"));
+    FGray = new QCheckBox(tr("Gra&y code"));
     form->addRow(FGray);
-    FSigned = new QCheckBox(tr("Si&gned (two's complement)"));
+    FSigned = new QCheckBox(tr("Signed (t&wo's complement)"));
     form->addRow(FSigned);
     FScale = new QLineEdit;
     FScale->setPlaceholderText(QStringLiteral("NUM/DEN[:UNIT]"));
@@ -545,7 +555,8 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
         return;
     }
     if (result == TLoadResult::lrCancelled) {
-        ShowMessage(tr("Loading cancelled; the view shows the capture loaded before."));
+        ShowMessage(FLoaded ? tr("Loading cancelled; the view shows the capture loaded before.")
+                            : tr("Loading cancelled."));
         return;
     }
     ClearMessage();
@@ -567,10 +578,28 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     for (int column = 0; column < std::min(2, FModel->columnCount()); ++column) {
         FTable->resizeColumnToContents(column);
     }
+    // A marked frame's colour goes before the source's text, though the rows measured may have
+    // no mark: room for it, so that the text is not cut on the rows that matter most.
+    if (FModel->columnCount() > 0 && FModel->rowCount() > 0) {
+        // What the mark adds to a cell, as the table's delegate lays mark and text out.
+        QStyleOptionViewItem option;
+        option.initFrom(FTable);
+        option.font = FTable->font();
+        const int icon = FTable->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, FTable);
+        option.decorationSize = FTable->iconSize().isValid() ? FTable->iconSize() : QSize(icon, icon);
+        option.features = QStyleOptionViewItem::HasDisplay;
+        const QModelIndex first = FModel->index(0, 0);
+        const int plain = FTable->itemDelegate()->sizeHint(option, first).width();
+        option.features |= QStyleOptionViewItem::HasDecoration;
+        const int marked = FTable->itemDelegate()->sizeHint(option, first).width();
+        FTable->setColumnWidth(0, FTable->columnWidth(0) + std::max(0, marked - plain));
+    }
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
     FPlot->SetJumpThreshold(FJump->value());
     FFrameView->Clear();
+    // Lines of a frame of the capture before, read or still being read, are dropped.
     FLinesCancel->store(true);
+    ++FLinesGeneration;
     FReadingLines = false;
     FSignalView->ShowText(capture.Store.HasTime() ? tr("Select a frame to see its lines MA and SLO.")
                                                   : tr("The lines MA and SLO of a frame show here for signal captures."));
@@ -667,8 +696,15 @@ void TViewWindow::ShowCaptureDetails() {
     for (std::size_t r = 0; r < c.RegisterRows.size(); ++r) {
         const auto& row = c.RegisterRows[r];
         for (std::size_t k = 0; k < row.size() && k < c.RegisterColumns.size(); ++k) {
-            FRegisterTable->setItem(static_cast<int>(r), static_cast<int>(k),
-                                    new QTableWidgetItem(QString::fromStdString(row[k])));
+            const QString field = QString::fromStdString(row[k]);
+            auto* item = new QTableWidgetItem(field);
+            if (c.RegisterColumns[k] == "source") {
+                // Every access comes from the one file: its name, as the records show it, keeps
+                // the columns after it in view; the tooltip has the whole path.
+                item->setText(QFileInfo(field).fileName());
+                item->setToolTip(field);
+            }
+            FRegisterTable->setItem(static_cast<int>(r), static_cast<int>(k), item);
         }
     }
     FRegisterTable->resizeColumnsToContents();
@@ -767,9 +803,19 @@ void TViewWindow::RebuildRecentMenu() {
     FRecentMenu->setEnabled(!recent.isEmpty());
 }
 
+QString TViewWindow::StartFolder() const {
+    // Captures of one session usually lie together: the folder of the capture shown, else of
+    // the one opened last.
+    QString file = FLoaded ? QString::fromStdString(FLoaded->Capture.Settings.File) : QString();
+    if (file.isEmpty()) {
+        file = QSettings().value(QStringLiteral("view/recent")).toStringList().value(0);
+    }
+    return file.isEmpty() ? QString() : QFileInfo(file).absolutePath();
+}
+
 void TViewWindow::ShowChoose() {
     const QString file = QFileDialog::getOpenFileName(
-        this, tr("Open Capture"), QString(),
+        this, tr("Open Capture"), StartFolder(),
         tr("Captures (*.txt *.csv *.tsv *.hex *.bin *.log *.sr *.vcd);;All files (*)"));
     if (!file.isEmpty()) {
         OpenFile(file);
@@ -777,7 +823,7 @@ void TViewWindow::ShowChoose() {
 }
 
 void TViewWindow::ShowChooseFolder() {
-    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Capture Folder"));
+    const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Capture Folder"), StartFolder());
     if (!folder.isEmpty()) {
         OpenFile(folder);
     }
@@ -799,10 +845,22 @@ void TViewWindow::dropEvent(QDropEvent* event) {
 }
 
 void TViewWindow::ExportPlotDialog() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), QStringLiteral("plot.png"),
-                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"));
+    if (!FLoaded) {
+        ShowMessage(tr("No capture loaded: nothing to export."));
+        return;
+    }
+    const QString pngFilter = tr("PNG image (*.png)");
+    const QString svgFilter = tr("SVG drawing (*.svg)");
+    QString filter;
+    const QString start = StartFolder().isEmpty() ? QStringLiteral("plot.png") : QDir(StartFolder()).filePath(QStringLiteral("plot.png"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), start, pngFilter + QStringLiteral(";;") + svgFilter,
+                                                &filter);
     if (path.isEmpty()) {
         return;
+    }
+    // A name typed without its type gets the one of the filter chosen.
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += filter == svgFilter ? QStringLiteral(".svg") : QStringLiteral(".png");
     }
     QString error;
     TPlotScene scene = FPlot->Scene();
@@ -834,6 +892,8 @@ void TViewWindow::FindLayout() {
         return;
     }
     if (FLoading) {
+        // One job at a time; say why nothing happens rather than ignore the command.
+        statusBar()->showMessage(tr("Find Layout waits for the capture being read: try again when it is loaded."), 5000);
         return;
     }
     // The scan tries hundreds of layouts on every frame: in the background, like a load,
@@ -893,6 +953,10 @@ void TViewWindow::ShowCandidates(const std::vector<TLayoutCandidate>& candidates
     connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
     layout->addWidget(buttons);
+    // Return takes the highlighted candidate, as a double click does; set once the button is
+    // in the dialog, which would otherwise make the first button after the list (Cancel) its
+    // default.
+    buttons->button(QDialogButtonBox::Apply)->setDefault(true);
     if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) {
         return;
     }

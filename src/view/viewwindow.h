@@ -86,6 +86,8 @@ private:
     void UpdateSummary();
     void UpdateRecent(const QString& file);
     void RebuildRecentMenu();
+    // The folder the open dialogs start in.
+    QString StartFolder() const;
     void ShowChoose();
     void ShowChooseFolder();
     // Reads the lines of frame i of a signal capture in the background for the signal view.

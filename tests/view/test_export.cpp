@@ -138,3 +138,30 @@ TEST(Export, CommandLineExitCodes) {
     ASSERT_TRUE(image.load(QString::fromStdString(out)));
     EXPECT_EQ(image.size(), QSize(300, 200));
 }
+
+TEST(Export, TheValuesAxisNamesItsUnit) {
+    struct TCase {
+        TViewScale Scale;
+        const char* Title;
+    };
+    const TCase cases[] = {{{}, "count"}, {{true, 360.0 / 67108864, "deg"}, "deg"}, {{true, 0.5, ""}, "scaled"}};
+    for (const TCase& c : cases) {
+        QTemporaryDir dir;
+        TSceneFixture f;
+        f.Scene.Scale = c.Scale;
+        f.Scene.View = FitScene(f.Store, c.Scale);
+        const QString path = dir.filePath(QStringLiteral("plot.svg"));
+        QString error;
+        ASSERT_TRUE(ExportPlot(f.Scene, path, QSize(800, 400), LightPalette(), error)) << error.toStdString();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QStringList texts;
+        while (!xml.atEnd()) {
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("text")) {
+                texts << xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
+            }
+        }
+        EXPECT_TRUE(texts.contains(QString::fromLatin1(c.Title))) << c.Title << ": " << texts.join(QLatin1Char('|')).toStdString();
+    }
+}

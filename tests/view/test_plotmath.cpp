@@ -6,6 +6,9 @@
 #include "view/recordtable.h"
 #include "viewtest.h"
 
+#include <QFont>
+#include <QFontMetrics>
+
 #include <gtest/gtest.h>
 
 TEST(PlotMath, ZoomKeepsTheAnchorOnItsPixel) {
@@ -191,4 +194,57 @@ TEST(RecordTable, FindsMarkedFramesBothWays) {
     EXPECT_EQ(FindMarkedFrame(n, 1, false, fmCrcError, of), SIZE_MAX);
     EXPECT_EQ(FindMarkedFrame(n, n, false, fmError | fmWarning, of), 4U);
     EXPECT_EQ(FindMarkedFrame(n, 0, true, fmError | fmWarning, of), 3U);
+}
+
+TEST(PlotAxis, FrameNumbersCountFromOneAndTimesAsTheyAre) {
+    for (const bool withTime : {false, true}) {
+        TCaptureStore store;
+        std::mt19937_64 random(7);
+        FillRandomStore(store, withTime ? 40 : 6, random, withTime);
+        TPlotScene scene;
+        scene.Store = &store;
+        scene.View = FitScene(store, {});
+        const auto ticks = XAxisTicks(scene, 8);
+        ASSERT_GE(ticks.size(), 2U);
+        for (const TAxisTick& tick : ticks) {
+            EXPECT_DOUBLE_EQ(tick.Label, withTime ? tick.X : tick.X + 1) << "time " << withTime;
+            EXPECT_GE(tick.X, scene.View.X0);
+            EXPECT_LE(tick.X, scene.View.X1);
+        }
+        if (!withTime) {
+            // Six frames at X 0 to 5 read 1 to 6: the first frame is frame 1, as in the table.
+            ASSERT_EQ(ticks.size(), 6U);
+            EXPECT_DOUBLE_EQ(ticks.front().X, 0.0);
+            EXPECT_DOUBLE_EQ(ticks.front().Label, 1.0);
+            EXPECT_DOUBLE_EQ(ticks.back().Label, 6.0);
+        }
+    }
+}
+
+TEST(PlotAxis, TickLabelsStayInsideThePicture) {
+    const QRect rect(0, 0, 800, 400);
+    const QFont font;
+    const TPlotGeometry g = PlotGeometry(rect, QFontMetrics(font));
+    const double labelWidth = 60;
+    struct TCase {
+        double Px;
+        bool Centred;
+    };
+    const TCase cases[] = {
+        {static_cast<double>(g.Curve.left()), true},
+        {g.Curve.center().x() + 0.5, true},
+        {static_cast<double>(g.Curve.right()), false}, // the last tick at the curve's right edge
+        {static_cast<double>(rect.right()), false},
+        {0.0, false},
+    };
+    for (const TCase& c : cases) {
+        const QRectF box = XTickLabelRect(c.Px, labelWidth, g, rect);
+        EXPECT_GE(box.left(), rect.left()) << c.Px;
+        EXPECT_LE(box.right(), rect.left() + rect.width()) << c.Px;
+        EXPECT_GE(box.width(), labelWidth) << c.Px;
+        EXPECT_EQ(box.top(), g.XAxis.top());
+        if (c.Centred) {
+            EXPECT_DOUBLE_EQ(box.center().x(), c.Px);
+        }
+    }
 }

@@ -241,6 +241,10 @@ TEST(Records, CommandLineOptionsAreCorvaneDecodes) {
     EXPECT_FALSE(ParseLoadArguments({}, s, error));
     EXPECT_FALSE(ParseLoadArguments({"--length", "0", "a.txt"}, s, error));
     EXPECT_EQ(error.find("corvane-decode"), std::string::npos) << error;
+    // An unknown option sends the user to the view's own help.
+    EXPECT_FALSE(ParseLoadArguments({"--bogus", "a.txt"}, s, error));
+    EXPECT_NE(error.find("--bogus"), std::string::npos) << error;
+    EXPECT_EQ(error.find("corvane-decode"), std::string::npos) << error;
 }
 
 TEST(Records, TheSummaryIsCorvaneDecodes) {
