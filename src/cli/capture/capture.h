@@ -97,15 +97,16 @@ struct TCaptureBatch {
     }
 };
 
-// A fault that stops the reading of a whole input: it cannot be read or recognised, its header
-// lacks what the format needs, an option the format needs is missing. Line is the 1-based line
-// where the format went wrong, 0 when no line is concerned. The message names no file: the
-// caller knows which input it was reading.
 // `message` fit for a terminal: control bytes (C0 and DEL), which a quoted piece of a binary
 // or foreign input may hold, written as \xNN. A NUL would otherwise end the message early and
 // an ESC drive the terminal.
 std::string PrintableMessage(std::string_view message);
 
+// A fault that stops the reading of a whole input: it cannot be read or recognised, its header
+// lacks what the format needs, an option the format needs is missing. Line is the 1-based line
+// where the format went wrong, 0 when no line is concerned. The message names no file: the
+// caller knows which input it was reading; control bytes in it are written as PrintableMessage
+// writes them.
 class TInputError : public std::runtime_error {
 public:
     TInputError(std::uint64_t line, const std::string& message)
