@@ -560,6 +560,11 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
         return;
     }
     ClearMessage();
+    // The same file decoded again (another layout, scale or channels) keeps the frame chosen
+    // and the stretch of the capture in view: its frames and times are the same ones.
+    const bool again = FLoaded && FLoaded->Capture.Settings.File == loaded->Capture.Settings.File;
+    const std::size_t keptFrame = again && FSelected ? *FSelected : SIZE_MAX;
+    const TViewport keptView = FPlot->Scene().View;
     // The table and the plot let go of the old capture before it is freed.
     FModel->Clear();
     FPlot->SetCapture(nullptr, nullptr, {});
@@ -595,6 +600,12 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
         FTable->setColumnWidth(0, FTable->columnWidth(0) + std::max(0, marked - plain));
     }
     FPlot->SetCapture(store, &FLoaded->Envelope, capture.Scale);
+    if (again) {
+        TViewport view = FPlot->Scene().View; // the new values' range
+        view.X0 = keptView.X0;
+        view.X1 = keptView.X1;
+        FPlot->SetView(view);
+    }
     FPlot->SetJumpThreshold(FJump->value());
     FFrameView->Clear();
     // Lines of a frame of the capture before, read or still being read, are dropped.
@@ -610,6 +621,9 @@ void TViewWindow::FinishLoad(unsigned generation, TLoadResult result, std::share
     UpdateRecent(QString::fromStdString(capture.Settings.File));
     UpdateSummary();
     UpdateTitle();
+    if (keptFrame != SIZE_MAX) {
+        SelectFrame(keptFrame); // shown as the new layout decodes it
+    }
 }
 
 void TViewWindow::SelectFrame(std::size_t i) {

@@ -154,6 +154,13 @@ TEST(Window, ALayoutChangeDecodesAgain) {
         }
     }
     ASSERT_NE(bits, nullptr);
+    // A frame chosen and a stretch zoomed into stay through the change, the frame decoded anew.
+    window.SelectFrame(3);
+    const QString before = window.FrameView()->Description();
+    TViewport zoomed = window.Plot()->Scene().View;
+    zoomed.X0 = 2.5;
+    zoomed.X1 = 4.5;
+    window.Plot()->SetView(zoomed);
     bits->setValue(24);
     // The change waits a moment for more edits, then loads again.
     for (int i = 0; i < 100 && (window.Loaded()->Capture.Settings.Layout.PositionBits != 24 || window.IsLoading()); ++i) {
@@ -161,6 +168,12 @@ TEST(Window, ALayoutChangeDecodesAgain) {
     }
     ASSERT_EQ(window.Loaded()->Capture.Settings.Layout.PositionBits, 24);
     EXPECT_LT(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
+    ASSERT_TRUE(window.Plot()->Scene().Selected.has_value());
+    EXPECT_EQ(*window.Plot()->Scene().Selected, 3U);
+    EXPECT_EQ(window.Table()->currentIndex().row(), 3);
+    EXPECT_NE(window.FrameView()->Description(), before);
+    EXPECT_EQ(window.Plot()->Scene().View.X0, 2.5);
+    EXPECT_EQ(window.Plot()->Scene().View.X1, 4.5);
     // A layout that cannot be: a message, and the last good view stays.
     const TLoadedCapture* good = window.Loaded();
     for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
