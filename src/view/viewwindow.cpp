@@ -889,15 +889,50 @@ void TViewWindow::ExportCsvDialog() {
         ShowMessage(tr("No capture loaded: nothing to export."));
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(this, tr("Export Records"), QStringLiteral("records.csv"),
-                                                      tr("CSV (*.csv)"));
+    const QString start = StartFolder().isEmpty() ? QStringLiteral("records.csv")
+                                                   : QDir(StartFolder()).filePath(QStringLiteral("records.csv"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Export Records"), start, tr("CSV (*.csv)"));
     if (path.isEmpty()) {
         return;
     }
-    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
-    if (!out || !FRecords->WriteCsv(out)) {
-        ShowMessage(tr("%1: cannot write the records").arg(path));
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += QStringLiteral(".csv");
     }
+    ExportRecords(path);
+}
+
+void TViewWindow::ExportRecords(const QString& path) {
+    if (!FLoaded) {
+        ShowMessage(tr("No capture loaded: nothing to export."));
+        return;
+    }
+    if (FExportingRecords) {
+        statusBar()->showMessage(tr("The records are still being written: try again when they are."), 5000);
+        return;
+    }
+    // Millions of records take seconds: they are written in the background from the capture
+    // shown now, which the job keeps even if another is opened meanwhile.
+    FExportingRecords = true;
+    statusBar()->showMessage(tr("Writing the records to %1\u2026").arg(QDir::toNativeSeparators(path)));
+    std::shared_ptr<const TLoadedCapture> loaded = FLoaded;
+    QThreadPool::globalInstance()->start([this, loaded, path] {
+        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+        const bool written = out && TRecordSource(loaded->Capture).WriteCsv(out);
+        const auto count = static_cast<qulonglong>(loaded->Capture.Store.Size());
+        QMetaObject::invokeMethod(
+            this,
+            [this, written, count, path] {
+                FExportingRecords = false;
+                if (written) {
+                    statusBar()->showMessage(tr("Wrote %L1 records to %2").arg(count).arg(QDir::toNativeSeparators(path)),
+                                             10000);
+                } else {
+                    statusBar()->clearMessage();
+                    ShowMessage(tr("%1: cannot write the records").arg(path));
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void TViewWindow::FindLayout() {

@@ -67,6 +67,10 @@ public:
     bool IsReadingLines() const { return FReadingLines; }
     // Selects frame i in the plot, the table and the frame view.
     void SelectFrame(std::size_t i);
+    // Writes the records of the capture shown to `path` as CSV in the background; the status
+    // bar says when they are written, the message bar why not.
+    void ExportRecords(const QString& path);
+    bool IsExportingRecords() const { return FExportingRecords; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -119,6 +123,7 @@ private:
     QPlainTextEdit* FSummaryText = nullptr;
     QTableWidget* FRegisterTable = nullptr;
     QPlainTextEdit* FRegisterMap = nullptr;
+    bool FExportingRecords = false;
     unsigned FLinesGeneration = 0;
     bool FReadingLines = false;
     std::shared_ptr<std::atomic<bool>> FLinesCancel;

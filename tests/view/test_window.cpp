@@ -38,6 +38,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <map>
 
 namespace {
@@ -545,4 +547,36 @@ TEST(Window, AnExportedPlotNamedWithoutATypeTakesTheChosenFilters) {
         EXPECT_TRUE(window.Message().isEmpty()) << window.Message().toStdString();
         EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("plot-%1.%1").arg(QLatin1String(type))))) << type;
     }
+}
+
+TEST(Window, ExportsTheRecordsInTheBackground) {
+    // The file holds the capture's CSV records, the status bar says so; an unwritable place
+    // gives a message; a capture opened meanwhile does not change what is written.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    TViewWindow window;
+    window.show();
+    window.OpenFile(Sample("hex-frames.txt"));
+    ASSERT_TRUE(WaitForLoad(window));
+    std::ostringstream expected;
+    ASSERT_TRUE(TRecordSource(window.Loaded()->Capture).WriteCsv(expected));
+    const QString path = dir.filePath(QStringLiteral("records.csv"));
+    window.ExportRecords(path);
+    window.OpenFile(Sample("csv-frames.csv"));
+    for (int i = 0; i < 200 && (window.IsExportingRecords() || window.IsLoading()); ++i) {
+        QTest::qWait(25);
+    }
+    ASSERT_FALSE(window.IsExportingRecords());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().toStdString(), expected.str());
+    EXPECT_TRUE(window.statusBar()->currentMessage().contains(QStringLiteral("Wrote 6 records")))
+        << window.statusBar()->currentMessage().toStdString();
+    EXPECT_TRUE(window.Message().isEmpty()) << window.Message().toStdString();
+
+    window.ExportRecords(dir.filePath(QStringLiteral("missing/records.csv")));
+    for (int i = 0; i < 200 && window.IsExportingRecords(); ++i) {
+        QTest::qWait(25);
+    }
+    EXPECT_TRUE(window.Message().contains(QStringLiteral("cannot write the records"))) << window.Message().toStdString();
 }
