@@ -18,6 +18,7 @@
 #include "capture/textutil.h"
 
 #include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -25,7 +26,9 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -53,6 +56,11 @@ TViewScale ScaleOf(const TLoadSettings& settings) {
     TScale scale;
     std::string error;
     if (!ParseScaleText(settings.ScaleText, scale, error)) {
+        // The parser names the command-line option; the window names its field.
+        constexpr std::string_view option = "--scale: ";
+        if (error.rfind(option, 0) == 0) {
+            error.erase(0, option.size());
+        }
         throw std::invalid_argument("scale: " + error);
     }
     view.Enabled = true;
@@ -254,6 +262,33 @@ void DecodeBatch(const TFrameLayout& layout, const TFrameLayoutParams& params, T
 
 } // namespace
 
+std::string InPanelTerms(std::string message) {
+    // Longest first: "--data" is also the start of no other option, but "NAME or INDEX" and
+    // "N" belong to the option before them.
+    static constexpr std::pair<std::string_view, std::string_view> Terms[] = {
+        {"--clock NAME or INDEX", "\"Clock channel\" (a name or an index)"},
+        {"--data NAME or INDEX", "\"Data channel\" (a name or an index)"},
+        {"--frame-bytes N", "\"Frame bytes\""},
+        {"--frame-bytes", "\"Frame bytes\""},
+        {"--clock", "\"Clock channel\""},
+        {"--data", "\"Data channel\""},
+        {"--column", "\"Column\""},
+        {"--input", "\"Format\""},
+    };
+    for (const auto& [option, field] : Terms) {
+        for (std::size_t at = message.find(option); at != std::string::npos; at = message.find(option, at + field.size())) {
+            const std::size_t end = at + option.size();
+            // Whole words only: "--data" is not the start of "--database".
+            if (end < message.size() && (std::isalnum(static_cast<unsigned char>(message[end])) || message[end] == '-')) {
+                at += 1;
+                continue;
+            }
+            message.replace(at, option.size(), field);
+        }
+    }
+    return message;
+}
+
 TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadProgress& progress,
                         const std::atomic<bool>& cancel, std::string& error) {
     capture.Store.Clear();
@@ -271,7 +306,8 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
     }
     progress.TotalBytes = file->Size();
     auto inputError = [&settings](const TInputError& e) {
-        return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " + e.what();
+        return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " +
+               (settings.OptionTerms ? std::string(e.what()) : InPanelTerms(e.what()));
     };
     std::unique_ptr<TCaptureReader> reader;
     try {
@@ -689,7 +725,8 @@ TLoadResult TSignalLines::Read(double from, double to, TSignalWindow& window, co
     try {
         return FImpl->Read(from, to, window, cancel);
     } catch (const TInputError& e) {
-        error = (e.Line() > 0 ? path + ":" + std::to_string(e.Line()) : path) + ": " + e.what();
+        error = (e.Line() > 0 ? path + ":" + std::to_string(e.Line()) : path) + ": " +
+                (FImpl->Settings.OptionTerms ? std::string(e.what()) : InPanelTerms(e.what()));
     } catch (const std::bad_alloc&) {
         error = path + ": not enough memory for the lines";
     }

@@ -27,6 +27,10 @@ std::vector<std::string> InputFormatNames();
 // Why `settings` cannot be loaded (unknown format, bad layout, bad scale), or an empty text.
 std::string CheckLoadSettings(const TLoadSettings& settings);
 
+// A message of the capture library for the window: the options it names (--clock, --data,
+// --column, --frame-bytes, --input) become the side panel's fields that hold them.
+std::string InPanelTerms(std::string message);
+
 // Reads settings.File with its format and decodes every frame with its layout into `capture`
 // (cleared first). Stops early, returning lrCancelled, once `cancel` is set. On lrFailed
 // `error` says what went wrong, naming the file (and line where there is one).

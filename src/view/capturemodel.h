@@ -218,6 +218,9 @@ struct TLoadSettings {
     // empty to choose them by their usual names.
     std::string ClockChannel;
     std::string DataChannel;
+    // Messages name the command-line options (--clock, --frame-bytes, ...) where the window's
+    // name its side panel's fields.
+    bool OptionTerms = false;
 };
 
 // The scale as the plot uses it: value = count x Factor, written with Unit.

@@ -106,6 +106,7 @@ int RunExport(const TViewArguments& arguments) {
     if (!ParseLoadArguments(arguments.Rest, settings, error)) {
         return Fail(error);
     }
+    settings.OptionTerms = true; // no window: the options given are what to name
     TCapture capture;
     TLoadProgress progress;
     const std::atomic<bool> cancel{false};

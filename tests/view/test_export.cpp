@@ -131,8 +131,14 @@ TEST(Export, CommandLineExitCodes) {
             EXPECT_FALSE(QFile::exists(QString::fromStdString(out))) << c.Arguments;
         }
     }
-    QImage image;
+    // Without a window the messages name the command-line options.
     int status = -1;
+    const std::string binary = std::string(CORVANE_CAPTURES_DIR) + "/binary-frames.bin";
+    const std::string message =
+        RunCommand(std::string(CORVANE_VIEW_EXE) + " --export-plot " + Quoted(out) + " " + Quoted(binary) + " 2>&1", status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(message.find("give --frame-bytes N"), std::string::npos) << message;
+    QImage image;
     RunCommand(std::string(CORVANE_VIEW_EXE) + " --export-plot " + Quoted(out) + " --size 300x200 " + Quoted(sample), status);
     ASSERT_EQ(status, 0);
     ASSERT_TRUE(image.load(QString::fromStdString(out)));

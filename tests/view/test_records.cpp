@@ -164,8 +164,21 @@ TEST(Records, LoadFailuresSayWhy) {
     scale.ScaleText = "1/0";
     TLoadSettings binary;
     binary.File = SamplePath("binary-frames.bin");
-    const TCase cases[] = {{unknown, "pdf"}, {missing, "cannot open"}, {layout, "70"},
-                           {scale, "scale"}, {binary, "frame"}};
+    TLoadSettings channel;
+    channel.File = SamplePath("signal-biss.vcd");
+    channel.ClockChannel = "CK";
+    TLoadSettings column;
+    column.File = SamplePath("csv-frames.csv");
+    column.Format = "csv";
+    column.Column = "nothere";
+    // Messages of the capture library name the side panel's fields, not command-line options.
+    const TCase cases[] = {{unknown, "pdf"},
+                           {missing, "cannot open"},
+                           {layout, "70"},
+                           {scale, "scale"},
+                           {binary, "give \"Frame bytes\""},
+                           {channel, "no channel \"CK\" for \"Clock channel\": "},
+                           {column, "\"Column\""}};
     for (const TCase& c : cases) {
         TCapture capture;
         TLoadProgress progress;
@@ -173,6 +186,25 @@ TEST(Records, LoadFailuresSayWhy) {
         std::string error;
         EXPECT_EQ(LoadCapture(c.Settings, capture, progress, cancel, error), TLoadResult::lrFailed) << c.Needle;
         EXPECT_NE(error.find(c.Needle), std::string::npos) << error;
+        EXPECT_EQ(error.find(" --"), std::string::npos) << error;
+    }
+}
+
+TEST(Records, OptionsInMessagesBecomeTheFieldsThatHoldThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"no channel named MA, CLK for the clock; give --clock NAME or INDEX: 0 A, 1 B",
+         "no channel named MA, CLK for the clock; give \"Clock channel\" (a name or an index): 0 A, 1 B"},
+        {"give --frame-bytes N, the number of bytes per frame, or --input with the format it is in",
+         "give \"Frame bytes\", the number of bytes per frame, or \"Format\" with the format it is in"},
+        {"no column \"x\"; choose one with --column, or give --input",
+         "no column \"x\"; choose one with \"Column\", or give \"Format\""},
+        {"--data and --clock name one channel", "\"Data channel\" and \"Clock channel\" name one channel"},
+        // Only whole options: a longer word that starts like one stays.
+        {"a --database-x and --clocks", "a --database-x and --clocks"},
+        {"no option here", "no option here"},
+    };
+    for (const auto& [message, shown] : cases) {
+        EXPECT_EQ(InPanelTerms(message), shown);
     }
 }
 
