@@ -36,18 +36,13 @@ std::vector<std::uint8_t> MakeSamples(std::size_t period, bool noise, std::uint3
     return samples;
 }
 
-void BM_SigrokScan(benchmark::State& state) {
-    const auto period = static_cast<std::size_t>(state.range(0));
-    const bool noise = state.range(1) != 0;
-    std::vector<std::vector<std::uint8_t>> inputs;
-    for (int k = 0; k < InputsPerCase; ++k) {
-        inputs.push_back(MakeSamples(period, noise, 1000 + static_cast<std::uint32_t>(k)));
-    }
+// Scans the inputs in turn, in blocks of 256 KiB as the reader inflates them, for the
+// channels in bits 0 and 1.
+void ScanInputs(benchmark::State& state, const std::vector<std::vector<std::uint8_t>>& inputs) {
     std::vector<std::uint32_t> changes;
     changes.reserve(1 << 20);
     std::size_t changeCount = 0;
     int which = 0;
-    // Blocks of 256 KiB, as the reader inflates them.
     constexpr std::size_t Block = 256 * 1024;
     for (auto _ : state) {
         const std::vector<std::uint8_t>& samples = inputs[static_cast<std::size_t>(which++ % InputsPerCase)];
@@ -63,6 +58,16 @@ void BM_SigrokScan(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(SampleBytes));
     state.counters["changes/iteration"] =
         static_cast<double>(changeCount) / static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
+
+void BM_SigrokScan(benchmark::State& state) {
+    const auto period = static_cast<std::size_t>(state.range(0));
+    const bool noise = state.range(1) != 0;
+    std::vector<std::vector<std::uint8_t>> inputs;
+    for (int k = 0; k < InputsPerCase; ++k) {
+        inputs.push_back(MakeSamples(period, noise, 1000 + static_cast<std::uint32_t>(k)));
+    }
+    ScanInputs(state, inputs);
 }
 BENCHMARK(BM_SigrokScan)
     ->ArgNames({"period", "noise"})
@@ -97,25 +102,7 @@ void BM_SigrokScanBiss(benchmark::State& state) {
     for (int k = 0; k < InputsPerCase; ++k) {
         inputs.push_back(MakeBissSamples(2000 + static_cast<std::uint32_t>(k)));
     }
-    std::vector<std::uint32_t> changes;
-    changes.reserve(1 << 20);
-    std::size_t changeCount = 0;
-    int which = 0;
-    constexpr std::size_t Block = 256 * 1024;
-    for (auto _ : state) {
-        const std::vector<std::uint8_t>& samples = inputs[static_cast<std::size_t>(which++ % InputsPerCase)];
-        std::uint8_t previous = samples[0];
-        for (std::size_t at = 0; at < samples.size(); at += Block) {
-            changes.clear();
-            ScanSampleChanges(samples.data() + at, Block, previous, 0x03, changes);
-            previous = samples[at + Block - 1];
-            changeCount += changes.size();
-        }
-        benchmark::DoNotOptimize(changes.data());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(SampleBytes));
-    state.counters["changes/iteration"] =
-        static_cast<double>(changeCount) / static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+    ScanInputs(state, inputs);
 }
 BENCHMARK(BM_SigrokScanBiss)->Unit(benchmark::kMillisecond);
 

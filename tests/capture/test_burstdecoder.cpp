@@ -124,14 +124,9 @@ class BurstRoundTrip : public testing::TestWithParam<TRoundTrip> {};
 
 TEST_P(BurstRoundTrip, DecodesWhatTheModelSent) {
     const TRoundTrip& c = GetParam();
-    TLinkParams link;
-    link.ClockHz = c.ClockHz;
+    TLinkParams link = LinkInPeriods(c.ClockHz, c.DelayPeriods, c.JitterPeriods, c.GlitchRate, c.SamplesPerPeriod,
+                                     c.IdlePeriods);
     const double period = 1 / c.ClockHz;
-    link.LineDelay = c.DelayPeriods * period;
-    link.Jitter = c.JitterPeriods * period;
-    link.GlitchRate = c.GlitchRate;
-    link.SampleRate = c.SamplesPerPeriod * c.ClockHz;
-    link.IdleTime = c.IdlePeriods * period;
     link.Timeout = c.TimeoutPeriods * period;
     link.Seed = static_cast<std::uint32_t>(c.Clocks * 7 + c.Frames);
 

@@ -281,14 +281,8 @@ class SignalCaptureRoundTrip : public testing::TestWithParam<TRoundTrip> {};
 
 TEST_P(SignalCaptureRoundTrip, EveryFormatGivesTheModelsFrames) {
     const TRoundTrip& c = GetParam();
-    TLinkParams link;
-    link.ClockHz = c.ClockHz;
+    TLinkParams link = LinkInPeriods(c.ClockHz, c.DelayPeriods, c.JitterPeriods, c.GlitchRate, c.SamplesPerPeriod, 20);
     const double period = 1 / c.ClockHz;
-    link.LineDelay = c.DelayPeriods * period;
-    link.Jitter = c.JitterPeriods * period;
-    link.GlitchRate = c.GlitchRate;
-    link.SampleRate = c.SamplesPerPeriod * c.ClockHz;
-    link.IdleTime = 20 * period;
     link.Seed = static_cast<std::uint32_t>(c.Clocks * 31 + c.Frames);
 
     std::mt19937_64 random(static_cast<std::uint64_t>(c.Frames) * 977);

@@ -65,6 +65,21 @@ struct TLinkParams {
     std::uint32_t Seed = 1;
 };
 
+// A link at `clockHz` whose line delay, jitter and idle phases are given in clock periods,
+// sampled `samplesPerPeriod` times a period (0: exact times).
+inline TLinkParams LinkInPeriods(double clockHz, double delayPeriods, double jitterPeriods, double glitchRate,
+                                 double samplesPerPeriod, double idlePeriods) {
+    TLinkParams link;
+    link.ClockHz = clockHz;
+    const double period = 1 / clockHz;
+    link.LineDelay = delayPeriods * period;
+    link.Jitter = jitterPeriods * period;
+    link.GlitchRate = glitchRate;
+    link.SampleRate = samplesPerPeriod * clockHz;
+    link.IdleTime = idlePeriods * period;
+    return link;
+}
+
 struct TModelCapture {
     TWaveform Wave;                      // channel 0 MA, 1 SLO, then the extra ones
     std::vector<TSignalFrame> Expected;  // Time relative to the capture's start

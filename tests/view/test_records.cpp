@@ -66,31 +66,36 @@ std::string SamplePath(const char* file) {
     return std::string(CORVANE_CAPTURES_DIR) + "/" + file;
 }
 
+// The sample with its options run through corvane-decode with `mode` (its standard output in
+// `expected`) and loaded by the view with the same options (into `capture`).
+void DecodeBothWays(const TSample& sample, const std::string& mode, TCapture& capture, std::string& expected) {
+    std::vector<std::string> args = sample.Options;
+    args.push_back(SamplePath(sample.File));
+    TLoadSettings settings;
+    std::string error;
+    ASSERT_TRUE(ParseLoadArguments(args, settings, error)) << error;
+    std::string command = std::string(CORVANE_DECODE_EXE) + " " + mode;
+    for (const std::string& a : args) {
+        command += " " + Quoted(a);
+    }
+    int status = -1;
+    expected = RunCommand(command, status);
+    // 1 says that some frame failed; the output is written all the same.
+    ASSERT_TRUE(status == 0 || status == 1) << status;
+    TLoadProgress progress;
+    const std::atomic<bool> cancel{false};
+    ASSERT_EQ(LoadCapture(settings, capture, progress, cancel, error), TLoadResult::lrOk) << error;
+}
+
 } // namespace
 
 TEST(Records, EqualCorvaneDecodeForTheSampleCaptures) {
     for (const TSample& sample : Samples) {
         const std::string path = SamplePath(sample.File);
         SCOPED_TRACE(path);
-        std::vector<std::string> args = sample.Options;
-        args.push_back(path);
-        TLoadSettings settings;
-        std::string error;
-        ASSERT_TRUE(ParseLoadArguments(args, settings, error)) << error;
-
-        std::string command = std::string(CORVANE_DECODE_EXE) + " --format csv";
-        for (const std::string& a : args) {
-            command += " " + Quoted(a);
-        }
-        int status = -1;
-        const std::string expected = RunCommand(command, status);
-        // 1 says that some frame failed; the records are written all the same.
-        ASSERT_TRUE(status == 0 || status == 1) << status;
-
         TCapture capture;
-        TLoadProgress progress;
-        const std::atomic<bool> cancel{false};
-        ASSERT_EQ(LoadCapture(settings, capture, progress, cancel, error), TLoadResult::lrOk) << error;
+        std::string expected;
+        ASSERT_NO_FATAL_FAILURE(DecodeBothWays(sample, "--format csv", capture, expected));
         const TRecordSource records(capture);
         std::ostringstream out;
         ASSERT_TRUE(records.WriteCsv(out));
@@ -288,26 +293,11 @@ TEST(Records, TheSummaryIsCorvaneDecodes) {
         {"signal-biss-binary", {"--clock", "0", "--data", "1"}},
     };
     for (const TSample& sample : samples) {
-        const std::string path = SamplePath(sample.File);
-        SCOPED_TRACE(path);
-        std::vector<std::string> args = sample.Options;
-        args.push_back(path);
-        TLoadSettings settings;
-        std::string error;
-        ASSERT_TRUE(ParseLoadArguments(args, settings, error)) << error;
-        std::string command = std::string(CORVANE_DECODE_EXE) + " --summary";
-        for (const std::string& a : args) {
-            command += " " + Quoted(a);
-        }
-        int status = -1;
-        const std::string expected = RunCommand(command, status);
-        ASSERT_TRUE(status == 0 || status == 1) << status;
-        ASSERT_FALSE(expected.empty());
-
+        SCOPED_TRACE(sample.File);
         TCapture capture;
-        TLoadProgress progress;
-        const std::atomic<bool> cancel{false};
-        ASSERT_EQ(LoadCapture(settings, capture, progress, cancel, error), TLoadResult::lrOk) << error;
+        std::string expected;
+        ASSERT_NO_FATAL_FAILURE(DecodeBothWays(sample, "--summary", capture, expected));
+        ASSERT_FALSE(expected.empty());
         EXPECT_EQ(capture.SummaryText, expected);
     }
 }
