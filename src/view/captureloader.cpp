@@ -263,8 +263,7 @@ void DecodeBatch(const TFrameLayout& layout, const TFrameLayoutParams& params, T
 } // namespace
 
 std::string InPanelTerms(std::string message) {
-    // Longest first: "--data" is also the start of no other option, but "NAME or INDEX" and
-    // "N" belong to the option before them.
+    // Longer forms first: "--clock NAME or INDEX" is replaced whole before "--clock" alone.
     static constexpr std::pair<std::string_view, std::string_view> Terms[] = {
         {"--clock NAME or INDEX", "\"Clock channel\" (a name or an index)"},
         {"--data NAME or INDEX", "\"Data channel\" (a name or an index)"},
@@ -276,14 +275,18 @@ std::string InPanelTerms(std::string message) {
         {"--input", "\"Format\""},
     };
     for (const auto& [option, field] : Terms) {
-        for (std::size_t at = message.find(option); at != std::string::npos; at = message.find(option, at + field.size())) {
+        std::size_t at = 0;
+        while ((at = message.find(option, at)) != std::string::npos) {
             const std::size_t end = at + option.size();
-            // Whole words only: "--data" is not the start of "--database".
-            if (end < message.size() && (std::isalnum(static_cast<unsigned char>(message[end])) || message[end] == '-')) {
-                at += 1;
-                continue;
+            // Whole options only: "--data" is not the start of "--database".
+            const bool longer =
+                end < message.size() && (std::isalnum(static_cast<unsigned char>(message[end])) || message[end] == '-');
+            if (longer) {
+                at = end;
+            } else {
+                message.replace(at, option.size(), field);
+                at += field.size();
             }
-            message.replace(at, option.size(), field);
         }
     }
     return message;

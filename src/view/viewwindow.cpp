@@ -827,6 +827,11 @@ QString TViewWindow::StartFolder() const {
     return file.isEmpty() ? QString() : QFileInfo(file).absolutePath();
 }
 
+QString TViewWindow::StartPath(const QString& name) const {
+    const QString folder = StartFolder();
+    return folder.isEmpty() ? name : QDir(folder).filePath(name);
+}
+
 void TViewWindow::ShowChoose() {
     const QString file = QFileDialog::getOpenFileName(
         this, tr("Open Capture"), StartFolder(),
@@ -866,9 +871,8 @@ void TViewWindow::ExportPlotDialog() {
     const QString pngFilter = tr("PNG image (*.png)");
     const QString svgFilter = tr("SVG drawing (*.svg)");
     QString filter;
-    const QString start = StartFolder().isEmpty() ? QStringLiteral("plot.png") : QDir(StartFolder()).filePath(QStringLiteral("plot.png"));
-    QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), start, pngFilter + QStringLiteral(";;") + svgFilter,
-                                                &filter);
+    QString path = QFileDialog::getSaveFileName(this, tr("Export Plot"), StartPath(QStringLiteral("plot.png")),
+                                                pngFilter + QStringLiteral(";;") + svgFilter, &filter);
     if (path.isEmpty()) {
         return;
     }
@@ -889,9 +893,8 @@ void TViewWindow::ExportCsvDialog() {
         ShowMessage(tr("No capture loaded: nothing to export."));
         return;
     }
-    const QString start = StartFolder().isEmpty() ? QStringLiteral("records.csv")
-                                                   : QDir(StartFolder()).filePath(QStringLiteral("records.csv"));
-    QString path = QFileDialog::getSaveFileName(this, tr("Export Records"), start, tr("CSV (*.csv)"));
+    QString path =
+        QFileDialog::getSaveFileName(this, tr("Export Records"), StartPath(QStringLiteral("records.csv")), tr("CSV (*.csv)"));
     if (path.isEmpty()) {
         return;
     }

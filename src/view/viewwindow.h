@@ -92,6 +92,8 @@ private:
     void RebuildRecentMenu();
     // The folder the open dialogs start in.
     QString StartFolder() const;
+    // `name` in StartFolder(), where a save dialog starts.
+    QString StartPath(const QString& name) const;
     void ShowChoose();
     void ShowChooseFolder();
     // Reads the lines of frame i of a signal capture in the background for the signal view.

@@ -206,6 +206,7 @@ TEST(Records, OptionsInMessagesBecomeTheFieldsThatHoldThem) {
         {"--data and --clock name one channel", "\"Data channel\" and \"Clock channel\" name one channel"},
         // Only whole options: a longer word that starts like one stays.
         {"a --database-x and --clocks", "a --database-x and --clocks"},
+        {"--datax --data", "--datax \"Data channel\""},
         {"no option here", "no option here"},
     };
     for (const auto& [message, shown] : cases) {
