@@ -534,6 +534,20 @@ struct TChooserCase {
     const char* Error;
 };
 
+// The channels' names and the options, as a user would give them.
+void PrintTo(const TChooserCase& c, std::ostream* out) {
+    *out << (c.Names.empty() ? "no channels" : "channels");
+    for (const std::string& name : c.Names) {
+        *out << " '" << name << "'";
+    }
+    if (*c.Clock != '\0') {
+        *out << " --clock " << c.Clock;
+    }
+    if (*c.Data != '\0') {
+        *out << " --data " << c.Data;
+    }
+}
+
 class ChannelChooser : public testing::TestWithParam<TChooserCase> {};
 
 TEST_P(ChannelChooser, PicksOrExplains) {

@@ -76,6 +76,10 @@ struct TRoundTrip {
     bool CoversCts;
 };
 
+void PrintTo(const TRoundTrip& p, std::ostream* out) {
+    *out << "lag " << p.Lag << (p.CoversCts ? ", CTS covered" : "");
+}
+
 class ControlRoundTrip : public ::testing::TestWithParam<TRoundTrip> {};
 
 TEST_P(ControlRoundTrip, RecordsAndMapEqualTheScriptAndTheSlaves) {

@@ -206,6 +206,10 @@ struct TFormatLag {
     int Lag;
 };
 
+void PrintTo(const TFormatLag& p, std::ostream* out) {
+    *out << FormatName(p.Format) << ", lag " << p.Lag;
+}
+
 class ControlCapture : public ::testing::TestWithParam<TFormatLag> {};
 
 TEST_P(ControlCapture, RecordsEqualTheScriptAndTheMapEqualsTheSlaves) {

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <memory>
 #include <random>
 #include <stdexcept>
@@ -68,6 +69,9 @@ inline const char* FormatName(TSignalFormat format) {
     }
     return "?";
 }
+
+// GoogleTest prints a parameter with this (test names and messages), not as its bytes.
+inline void PrintTo(TSignalFormat format, std::ostream* out) { *out << FormatName(format); }
 
 inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary);
