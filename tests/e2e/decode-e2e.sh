@@ -97,7 +97,20 @@ run_in() {
 }
 
 run_native() { run_in native "$NATIVE" "$@"; }
-run_windows() { run_in win "${EMULATOR[@]}" "$EXE" "$@"; }
+# Wine now and then fails at once without starting the program. corvane-decode never fails
+# without saying why, so a failing status with nothing written on either stream is Wine's: the
+# program is started again, at most three times in all.
+run_windows() {
+    local start
+    for start in 1 2 3; do
+        run_in win "${EMULATOR[@]}" "$EXE" "$@"
+        if [ "$RUN_STATUS" -eq 0 ] || [ -s "$E2E/win.out" ] || [ -s "$E2E/win.err" ]; then
+            return
+        fi
+        echo "decode-e2e.sh: Wine ended with status $RUN_STATUS before corvane-decode.exe wrote" \
+            "anything (start $start of 3)" >&2
+    done
+}
 
 # The first differing lines of the two programs' output STREAM (out or err), ^M for a CR.
 show_difference() {
