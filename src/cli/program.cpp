@@ -80,7 +80,30 @@ struct TRunPlan {
     TOutputFormat Format = TOutputFormat::ofCsv;
     std::unique_ptr<TOutputSink> Sink;
     bool ProgressShown = false;
+    // The formats whose unused options were already pointed out.
+    std::vector<std::string> FormatsNoted;
 };
+
+// Says which of the reader options given the input's format does not read (a --clock given
+// for a hex capture, say), once per format in a run: the run goes on without them, but the
+// user may have meant another input or format.
+void NoteUnusedOptions(const std::string& name, std::string_view format, const TReaderOptions& options,
+                       TRunPlan& plan, TProgress& progress) {
+    const std::vector<std::string_view> unused = UnusedReaderOptions(format, options);
+    if (unused.empty() ||
+        std::find(plan.FormatsNoted.begin(), plan.FormatsNoted.end(), format) != plan.FormatsNoted.end()) {
+        return;
+    }
+    plan.FormatsNoted.emplace_back(format);
+    std::string list;
+    for (std::size_t i = 0; i < unused.size(); ++i) {
+        list += i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ";
+        list += unused[i];
+    }
+    progress.Clear();
+    WriteMessage(name + ": note: " + list + (unused.size() == 1 ? " is" : " are") +
+                 " not used: the input is read as " + std::string(format));
+}
 
 // The inputs as given, less the files of a binary export named before: a shell's
 // `export/digital_*.bin` gives every channel file, and each of them reads the whole export,
@@ -185,6 +208,7 @@ int RunInput(const TProgramOptions& options, TRunPlan& plan, std::size_t index,
             readerOptions.Format = "hex";
         }
         const auto reader = OpenCaptureReader(*file, readerOptions);
+        NoteUnusedOptions(name, reader->Format(), readerOptions, plan, progress);
         const TSinkInput input{name, reader.get(), index};
         TOutputSink& sink = *plan.Sink;
         sink.BeginInput(input, out);

@@ -145,6 +145,42 @@ TEST_F(Program, BinaryExportGivenAsItsFilesIsReadOnce) {
     }
 }
 
+TEST_F(Program, OptionsTheInputDoesNotReadAreNotedOncePerFormat) {
+    Write("a.txt", GoodFrames(2));
+    Write("b.txt", GoodFrames(3));
+    fs::copy_file(fs::path(CLI_CAPTURE_DATA_DIR) / "csv-frames.csv", FDir / "frames.csv");
+    fs::copy_file(fs::path(CLI_CAPTURE_DATA_DIR) / "signal-biss.vcd", FDir / "signal.vcd");
+    fs::copy_file(fs::path(CLI_CAPTURE_DATA_DIR) / "binary-frames.bin", FDir / "frames.bin");
+    struct TCase {
+        std::string Args;
+        std::string Err; // standard error, whole
+    };
+    const std::string note = "corvane-decode: ";
+    const TCase cases[] = {
+        {"--clock MA a.txt", note + "a.txt: note: --clock is not used: the input is read as hex\n"},
+        // Once per format, however many inputs of it follow.
+        {"--column x --clock 0 --data 1 a.txt b.txt",
+         note + "a.txt: note: --column, --clock and --data are not used: the input is read as hex\n"},
+        {"--frame-bytes 8 frames.csv", note + "frames.csv: note: --frame-bytes is not used: the input is read as csv\n"},
+        {"--frame-bytes 8 --clock 0 frames.csv a.txt b.txt",
+         note + "frames.csv: note: --frame-bytes and --clock are not used: the input is read as csv\n" +
+             note + "a.txt: note: --frame-bytes and --clock are not used: the input is read as hex\n"},
+        {"--frame-bytes 8 --column miso signal.vcd",
+         note + "signal.vcd: note: --column and --frame-bytes are not used: the input is read as vcd\n"},
+        // Options the input reads: nothing to say.
+        {"--column miso frames.csv", ""},
+        {"--clock MA --data SLO signal.vcd", ""},
+        {"--input binary --frame-bytes 8 frames.bin", ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Args);
+        const TRun run = Run(c.Args);
+        EXPECT_LE(run.Status, 1) << run.Err;
+        EXPECT_NE(run.Out, "");
+        EXPECT_EQ(run.Err, c.Err);
+    }
+}
+
 TEST_F(Program, StandardInputAndThreadsGiveTheSameRecords) {
     const std::string frames = GoodFrames(20000) + "not a frame\n" + GoodFrames(3);
     Write("many.txt", frames);

@@ -247,6 +247,27 @@ std::string FolderFormats() {
 
 } // namespace
 
+std::vector<std::string_view> UnusedReaderOptions(std::string_view format, const TReaderOptions& options) {
+    std::vector<std::string_view> unused;
+    const TInputFormatModule* module = FindModule(format);
+    if (module == nullptr) {
+        return unused;
+    }
+    if (!options.Column.empty() && !module->ReadsColumn) {
+        unused.push_back("--column");
+    }
+    if (options.FrameBytes != 0 && !module->CutsFrames) {
+        unused.push_back("--frame-bytes");
+    }
+    if (!options.ClockChannel.empty() && !module->ReadsChannels) {
+        unused.push_back("--clock");
+    }
+    if (!options.DataChannel.empty() && !module->ReadsChannels) {
+        unused.push_back("--data");
+    }
+    return unused;
+}
+
 std::unique_ptr<TCaptureReader> OpenCaptureReader(TByteSource& source, const TReaderOptions& options) {
     const TInputFormatModule* module = nullptr;
     std::string sample;

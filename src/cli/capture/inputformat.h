@@ -66,6 +66,10 @@ struct TInputFormatModule {
     bool CutsFrames = false;
     // The format's input may be a folder (of files, one per channel).
     bool ReadsFolders = false;
+    // --column names the column (or annotation) that holds the frame.
+    bool ReadsColumn = false;
+    // --clock and --data choose the channels.
+    bool ReadsChannels = false;
 };
 
 // The modules, most specific first: the order of InputFormats() and of recognition.

@@ -86,5 +86,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule BinaryFormat{
-    {"binary", "raw bytes, cut into frames by --frame-bytes"},
-    Recognise, Open, true};
+    .Info = {"binary", "raw bytes, cut into frames by --frame-bytes"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true};

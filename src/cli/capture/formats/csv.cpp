@@ -231,5 +231,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule CsvFormat{
-    {"csv", "CSV with a header row: the frame is the hex text in --column"},
-    Recognise, Open, false};
+    .Info = {"csv", "CSV with a header row: the frame is the hex text in --column"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .ReadsColumn = true};

@@ -205,4 +205,6 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule HexFormat{
-    {"hex", "one frame per line as hexadecimal text"}, Recognise, Open, false};
+    .Info = {"hex", "one frame per line as hexadecimal text"},
+    .Recognise = Recognise,
+    .Open = Open};

@@ -339,4 +339,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule HexdumpFormat{
-    {"hexdump", "bytes as hexdump -C or xxd print them, cut by --frame-bytes"}, Recognise, Open, true};
+    .Info = {"hexdump", "bytes as hexdump -C or xxd print them, cut by --frame-bytes"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true};

@@ -304,4 +304,8 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule PulseViewFormat{
-    {"pulseview", "PulseView's annotation export of an SPI decoder"}, Recognise, Open, true};
+    .Info = {"pulseview", "PulseView's annotation export of an SPI decoder"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true,
+    .ReadsColumn = true};

@@ -48,5 +48,8 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource>, const TReader
 } // namespace
 
 extern const TInputFormatModule SaleaeBinaryFormat{
-    {"saleae-binary", "Logic 2 binary export: digital_N.bin files or their folder"},
-    Recognise, Open, false, true};
+    .Info = {"saleae-binary", "Logic 2 binary export: digital_N.bin files or their folder"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .ReadsFolders = true,
+    .ReadsChannels = true};

@@ -81,5 +81,6 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeBissFormat{
-    {"saleae-biss", "BiSS analyzer export: each row holds one frame's fields"},
-    Recognise, Open, false};
+    .Info = {"saleae-biss", "BiSS analyzer export: each row holds one frame's fields"},
+    .Recognise = Recognise,
+    .Open = Open};

@@ -20,4 +20,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeDigitalFormat{
-    {"saleae-digital", "Logic 2 digital CSV export of clock and data signals"}, Recognise, Open, false};
+    .Info = {"saleae-digital", "Logic 2 digital CSV export of clock and data signals"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .ReadsChannels = true};

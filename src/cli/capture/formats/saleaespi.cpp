@@ -66,5 +66,8 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeSpiFormat{
-    {"saleae-spi", "SPI analyzer export: the rows of one packet id form a frame"},
-    Recognise, Open, true};
+    .Info = {"saleae-spi", "SPI analyzer export: the rows of one packet id form a frame"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true,
+    .ReadsColumn = true};

@@ -94,5 +94,8 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SaleaeTableFormat{
-    {"saleae-table", "Logic 2 data-table export: enable ... disable spans of bytes"},
-    Recognise, Open, true};
+    .Info = {"saleae-table", "Logic 2 data-table export: enable ... disable spans of bytes"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true,
+    .ReadsColumn = true};

@@ -117,5 +117,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule SigrokFormat{
-    {"sigrok", "sigrok-cli SPI annotation lines"},
-    Recognise, Open, true};
+    .Info = {"sigrok", "sigrok-cli SPI annotation lines"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .CutsFrames = true};

@@ -23,4 +23,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource>, const TReader
 } // namespace
 
 extern const TInputFormatModule SigrokSessionFormat{
-    {"sigrok-session", "a sigrok or PulseView session (.sr) of clock and data signals"}, Recognise, Open, false};
+    .Info = {"sigrok-session", "a sigrok or PulseView session (.sr) of clock and data signals"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .ReadsChannels = true};

@@ -19,4 +19,7 @@ std::unique_ptr<TCaptureReader> Open(std::unique_ptr<TByteSource> source, const 
 } // namespace
 
 extern const TInputFormatModule VcdFormat{
-    {"vcd", "a Value Change Dump of clock and data signals"}, Recognise, Open, false};
+    .Info = {"vcd", "a Value Change Dump of clock and data signals"},
+    .Recognise = Recognise,
+    .Open = Open,
+    .ReadsChannels = true};
