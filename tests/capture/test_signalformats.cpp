@@ -308,10 +308,14 @@ TEST(SignalFormats, GapsCarryTheGapBit) {
         }
         EXPECT_NEAR(s.End, 3.0, 1e-12);
     }
-    {
-        const std::string vcd = "$timescale 10 ns $end $var wire 1 a MA $end $var wire 1 b SLO $end\n"
+    // As written, and as sigrok-cli writes a VCD it read: META lines before the header.
+    for (const std::string meta : {"", "META samplerate: 100000000\n", " META samplerate: 1 \r\nMETA x\n"}) {
+        SCOPED_TRACE(meta);
+        const std::string vcd = meta +
+                                "$timescale 10 ns $end $var wire 1 a MA $end $var wire 1 b SLO $end\n"
                                 "$var wire 8 c bus $end $var real 1 d level $end $enddefinitions $end\n"
                                 "$dumpvars 1a xb b00000000 c r1.5 d $end\n#5\n#7 1b\n#9 za\n#9 0a\n#12 0b 1b\n#20\n";
+        ASSERT_TRUE(LooksLikeVcd(vcd));
         TMemoryByteSource source(vcd);
         const auto reader = OpenVcdSource(source);
         EXPECT_EQ(reader->ChannelNames(), (std::vector<std::string>{"MA", "SLO"}));
@@ -412,6 +416,8 @@ TEST(SignalFormats, BadInputIsRefusedNamingWhere) {
                                    "$enddefinitions $end\n#0 0! 0\"\n#5 1!\n#10 0!\n#7 1!\n"),
          "the time goes backwards", 2, 6},
         {"vcd no timescale", vcd("$var wire 1 ! a $end $enddefinitions $end #0 0!\n"), "no $timescale", 0},
+        {"vcd META inside the header", vcd("$timescale 1ns $end\nMETA samplerate: 1\n"),
+         "\"META\" where the header expects a $ keyword", 0, 2},
         {"vcd undeclared id", vcd("$timescale 1ns $end $var wire 1 ! a $end $var wire 1 \" b $end $enddefinitions $end\n#0 0!\n#1 1!\n#2 1?\n"),
          "the identifier \"?\"", 1, 4},
         {"vcd bad timescale", vcd("$timescale 3 ns $end $var wire 1 ! a $end $enddefinitions $end\n"), "timescale", 0},
@@ -546,6 +552,9 @@ TEST(SignalFormats, EachPredicateClaimsItsOwnFormatOnly) {
         {"sigrok", ReadFileBytes(dir / "x.sr"), 2},
         {"vcd", WriteVcd(w), 3},
         {"vcd with date", "$date today $end\n$timescale 1ns $end\n", 3},
+        {"vcd after META lines", "META samplerate: 8000000\nMETA x\n$date today $end\n", 3},
+        {"META line alone", "META samplerate: 8000000\n", -1},
+        {"META line, then frames", "META samplerate: 8000000\nC004C9BA71753000\n", -1},
         {"spi export", "Time [s],Packet ID,MOSI,MISO\n0.1,0,0x00,0xC0\n", -1},
         {"analog csv", "Time [s],Channel 0\n0.0,1.25\n", -1},
         {"hex frames", "C004C9BA71753000\n", -1},
@@ -587,8 +596,11 @@ TEST(SignalFormats, SigrokCliConversionsReadBackTheWaveform) {
     const std::string vcdIn = (dir / "x.vcd").string();
     const std::string sr = (dir / "x.sr").string();
     const std::string vcdOut = (dir / "y.vcd").string();
+    const std::string vcdToVcd = (dir / "z.vcd").string();
     ASSERT_EQ(std::system(("sigrok-cli -I vcd -i '" + vcdIn + "' -o '" + sr + "' 2>/dev/null").c_str()), 0);
     ASSERT_EQ(std::system(("sigrok-cli -i '" + sr + "' -O vcd -o '" + vcdOut + "' 2>/dev/null").c_str()), 0);
+    // From a VCD straight to a VCD, sigrok-cli writes META lines before the header.
+    ASSERT_EQ(std::system(("sigrok-cli -I vcd -i '" + vcdIn + "' -O vcd -o '" + vcdToVcd + "' 2>/dev/null").c_str()), 0);
 
     const auto session = OpenSigrokSession(sr);
     EXPECT_EQ(session->ChannelNames(), w.Names);
@@ -600,6 +612,12 @@ TEST(SignalFormats, SigrokCliConversionsReadBackTheWaveform) {
     const auto vcd = OpenVcdSource(source);
     EXPECT_EQ(vcd->ChannelNames(), w.Names);
     ExpectSameSignal(ReadAll(*vcd, 1, 2), Expected(w, 1, 2), "sigrok-cli's VCD");
+
+    const std::string direct = ReadFileBytes(vcdToVcd);
+    EXPECT_TRUE(LooksLikeVcd(direct));
+    TMemoryByteSource directSource(direct);
+    const auto directVcd = OpenVcdSource(directSource);
+    ExpectSameSignal(ReadAll(*directVcd, 1, 2), Expected(w, 1, 2), "sigrok-cli's VCD from a VCD");
     fs::remove_all(dir);
 }
 

@@ -44,12 +44,19 @@ public:
     }
     std::uint64_t Line() const { return FLine; }
     std::uint64_t BytesConsumed() const { return FLines.BytesConsumed(); }
+    // Drops the rest of the line of the last token.
+    void SkipLine() { FRest = {}; }
 
 private:
     TLineReader FLines;
     std::string_view FRest;
     std::uint64_t FLine = 0;
 };
+
+// libsigrok 0.5.2 writes lines "META samplerate: N" before the header of the VCDs it writes
+// (sigrok-cli -O vcd): not VCD, and they say nothing that $timescale does not, so lines that
+// start with the word META before the first $ keyword are skipped.
+bool IsMetaLineStart(std::string_view token) { return token == "META"; }
 
 // Seconds per unit of a timescale such as "1 ns" or "10us"; 0 when it is none.
 double ParseTimescale(std::string_view text) {
@@ -146,10 +153,16 @@ private:
 
     void ReadHeader() {
         std::string_view token;
+        bool first = true; // no $ keyword read yet
         for (;;) {
             if (!NextToken(token)) {
                 Fail("the dump ends before $enddefinitions");
             }
+            if (first && IsMetaLineStart(token)) {
+                FTokens.SkipLine();
+                continue;
+            }
+            first = false;
             if (token.empty() || token[0] != '$') {
                 Fail("\"" + std::string(token.substr(0, 40)) + "\" where the header expects a $ keyword");
             }
@@ -356,15 +369,25 @@ bool LooksLikeVcd(std::string_view firstBytes) {
     if (firstBytes.size() >= 3 && firstBytes.substr(0, 3) == "\xEF\xBB\xBF") {
         firstBytes.remove_prefix(3);
     }
+    std::string_view keyword;
     std::size_t i = 0;
-    while (i < firstBytes.size() && (IsBlankByte(firstBytes[i]) || firstBytes[i] == '\n')) {
-        ++i;
+    for (;;) {
+        while (i < firstBytes.size() && (IsBlankByte(firstBytes[i]) || firstBytes[i] == '\n')) {
+            ++i;
+        }
+        std::size_t end = i;
+        while (end < firstBytes.size() && !IsBlankByte(firstBytes[end]) && firstBytes[end] != '\n') {
+            ++end;
+        }
+        keyword = firstBytes.substr(i, end - i);
+        if (!IsMetaLineStart(keyword)) {
+            break;
+        }
+        i = firstBytes.find('\n', end);
+        if (i == std::string_view::npos) {
+            return false;
+        }
     }
-    std::size_t end = i;
-    while (end < firstBytes.size() && !IsBlankByte(firstBytes[end]) && firstBytes[end] != '\n') {
-        ++end;
-    }
-    const std::string_view keyword = firstBytes.substr(i, end - i);
     return keyword == "$date" || keyword == "$version" || keyword == "$comment" || keyword == "$timescale" ||
            keyword == "$scope" || keyword == "$var";
 }
