@@ -23,6 +23,7 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
@@ -637,6 +638,54 @@ struct TSignalLines::TImpl {
     std::size_t PendingFirst = 0;
     bool Ended = false;
     std::uint64_t BytesOfClosed = 0; // read by sources since closed
+    // The last consumed changes, from History[HistoryFirst] on (at most HistoryEdges), in
+    // time order; before them the lines were at BaseLevels with every change up to BaseTime
+    // consumed. A window from BaseTime on is served by giving the later ones back to Pending.
+    std::size_t HistoryEdges = 0;
+    std::vector<TLogicEdge> History;
+    std::size_t HistoryFirst = 0;
+    double BaseTime = -std::numeric_limits<double>::infinity();
+    std::uint8_t BaseLevels = 0;
+
+    void Consume(const TLogicEdge& edge) {
+        Levels = edge.Levels;
+        Reached = edge.Time;
+        if (HistoryEdges == 0) {
+            BaseTime = edge.Time;
+            BaseLevels = edge.Levels;
+            return;
+        }
+        History.push_back(edge);
+        if (History.size() - HistoryFirst > HistoryEdges) {
+            const TLogicEdge& dropped = History[HistoryFirst++];
+            BaseTime = dropped.Time;
+            BaseLevels = dropped.Levels;
+            // The dropped ones are erased in blocks, not one by one.
+            if (HistoryFirst >= HistoryEdges) {
+                History.erase(History.begin(), History.begin() + static_cast<std::ptrdiff_t>(HistoryFirst));
+                HistoryFirst = 0;
+            }
+        }
+    }
+
+    // Goes back to the state after the changes up to `from` (from >= BaseTime): the kept
+    // changes after it are pending again.
+    void Rewind(double from) {
+        const auto kept = History.begin() + static_cast<std::ptrdiff_t>(HistoryFirst);
+        const auto later = std::upper_bound(kept, History.end(), from,
+                                            [](double t, const TLogicEdge& e) { return t < e.Time; });
+        Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(PendingFirst));
+        Pending.insert(Pending.begin(), later, History.end());
+        PendingFirst = 0;
+        if (later == kept) {
+            Levels = BaseLevels;
+            Reached = BaseTime;
+        } else {
+            Levels = std::prev(later)->Levels;
+            Reached = std::prev(later)->Time;
+        }
+        History.erase(later, History.end());
+    }
 
     void Close() {
         if (Logic) {
@@ -655,11 +704,18 @@ struct TSignalLines::TImpl {
         Pending.clear();
         PendingFirst = 0;
         Ended = false;
+        History.clear();
+        HistoryFirst = 0;
+        BaseTime = Reached;
+        BaseLevels = Levels;
     }
 
     TLoadResult Read(double from, double to, TSignalWindow& window, const std::atomic<bool>& cancel) {
         if (cancel.load(std::memory_order_relaxed)) {
             return TLoadResult::lrCancelled;
+        }
+        if (Logic && from < Reached && from >= BaseTime) {
+            Rewind(from);
         }
         if (!Logic || from < Reached) {
             OpenAtStart();
@@ -691,8 +747,7 @@ struct TSignalLines::TImpl {
                 break;
             }
             if (edge.Time <= from) {
-                Levels = edge.Levels;
-                Reached = edge.Time;
+                Consume(edge);
                 PendingFirst = ++next;
                 continue;
             }
@@ -711,9 +766,10 @@ struct TSignalLines::TImpl {
     }
 };
 
-TSignalLines::TSignalLines(const TCapture& capture) : FImpl(std::make_unique<TImpl>()) {
+TSignalLines::TSignalLines(const TCapture& capture, std::size_t historyEdges) : FImpl(std::make_unique<TImpl>()) {
     FImpl->Settings = capture.Settings;
     FImpl->FormatName = capture.FormatName;
+    FImpl->HistoryEdges = historyEdges;
 }
 
 TSignalLines::~TSignalLines() = default;

@@ -82,11 +82,17 @@ bool ParseLoadArguments(const std::vector<std::string>& args, TLoadSettings& set
 // The clock and data lines of a signal capture (capture.FormatName one of the signal formats)
 // read again from its file, window after window. The file stays open between reads: a window
 // that starts no earlier than the one before goes on from where that one started, so that
-// stepping forward through the frames reads the capture once; an earlier window reads from
-// the capture's start again. Reads may come from any thread; one waits for another.
+// stepping forward through the frames reads the capture once. The last changes passed over
+// (at most `historyEdges` of them) are kept, so that a window a little earlier (a step back to
+// the frames before) is served from memory; one earlier still reads from the capture's start
+// again. Reads may come from any thread; one waits for another.
 class TSignalLines {
 public:
-    explicit TSignalLines(const TCapture& capture);
+    // 8 MB of changes (16 MB at most before older ones are dropped): a few thousand frames
+    // at a frame's hundred or two edges.
+    static constexpr std::size_t DefaultHistoryEdges = std::size_t{1} << 19;
+
+    explicit TSignalLines(const TCapture& capture, std::size_t historyEdges = DefaultHistoryEdges);
     ~TSignalLines();
     TSignalLines(const TSignalLines&) = delete;
     TSignalLines& operator=(const TSignalLines&) = delete;

@@ -360,29 +360,25 @@ TEST(SignalLoad, ReadingTheLinesFailsWithAReason) {
     EXPECT_EQ(ReadSignalWindow(capture, 0.0, 1.0, window, cancel, error), TLoadResult::lrCancelled);
 }
 
-TEST(SignalLoad, LinesReadOnGiveWhatAReadFromTheStartGives) {
-    // One reader over the register sample, asked for the frames' windows in the order a user
-    // steps through them: forward, the same frame again, overlapping neighbours, back to an
-    // earlier frame, and after a cancelled read. Every window equals a fresh read's.
+// Reads the register sample's frame windows in a user's order with a reader that keeps
+// `history` changes, each against a fresh read from the start.
+void ExpectLinesReadOnEqualFreshReads(std::size_t history) {
     TCapture capture;
     std::string error;
     ASSERT_EQ(Load(SamplePath("signal-registers.vcd"), capture, error), TLoadResult::lrOk) << error;
     const TCaptureStore& store = capture.Store;
     ASSERT_GT(store.Size(), 40U);
     const std::size_t last = store.Size() - 1;
-    const std::vector<std::size_t> order = {0, 1, 2, 2, 3, 10, 11, 40, last, last, 5, 6, last - 1, last, 0};
-    TSignalLines lines(capture);
+    const std::vector<std::size_t> order = {0,  1,  2,  2,    3,    10,       11,   40, last,
+                                            39, 38, 40, last, last, 5, 6, last - 1, last, 0};
+    TSignalLines lines(capture, history);
     const std::atomic<bool> go{false};
     const std::atomic<bool> stop{true};
-    for (std::size_t step = 0; step < order.size(); ++step) {
-        const std::size_t i = order[step];
-        SCOPED_TRACE(testing::Message() << "step " << step << ", frame " << i);
-        double from = 0.0;
-        double to = 0.0;
-        FrameWindowSpan(store, i, from, to);
+    // A frame's window, and one from the middle of the frame (the lines are not idle there).
+    const auto expectSame = [&](double from, double to, bool cancelFirst) {
         TSignalWindow fresh;
         ASSERT_EQ(ReadSignalWindow(capture, from, to, fresh, go, error), TLoadResult::lrOk) << error;
-        if (step % 4 == 3) {
+        if (cancelFirst) {
             TSignalWindow cancelled;
             EXPECT_EQ(lines.Read(from, to, cancelled, stop, error), TLoadResult::lrCancelled);
         }
@@ -398,33 +394,77 @@ TEST(SignalLoad, LinesReadOnGiveWhatAReadFromTheStartGives) {
             EXPECT_EQ(window.Edges[k].Clock, fresh.Edges[k].Clock) << k;
             EXPECT_EQ(window.Edges[k].Data, fresh.Edges[k].Data) << k;
         }
+    };
+    std::size_t midFrameLow = 0; // windows from the middle of a frame with the clock low there
+    for (std::size_t step = 0; step < order.size(); ++step) {
+        const std::size_t i = order[step];
+        SCOPED_TRACE(testing::Message() << "step " << step << ", frame " << i);
+        double from = 0.0;
+        double to = 0.0;
+        FrameWindowSpan(store, i, from, to);
+        expectSame(from, to, step % 4 == 3);
+        const double clock = store.ClockHz(i) > 0.0 ? store.ClockHz(i) : 1e6;
+        const double middle = store.Time(i) + (step % 2 == 0 ? 7.3 : 12.8) / clock;
+        ASSERT_LT(middle, to);
+        expectSame(middle, to, step % 4 == 1);
+        TSignalWindow check;
+        ASSERT_EQ(ReadSignalWindow(capture, middle, to, check, go, error), TLoadResult::lrOk) << error;
+        midFrameLow += check.ClockAtFrom ? 0 : 1;
+    }
+    EXPECT_GT(midFrameLow, 0U);
+}
+
+TEST(SignalLoad, LinesReadOnGiveWhatAReadFromTheStartGives) {
+    // One reader over the register sample, asked for the frames' windows in the order a user
+    // steps through them: forward, the same frame again, overlapping neighbours, back to an
+    // earlier frame, and after a cancelled read. Every window equals a fresh read's, with the
+    // changes passed over kept (steps back served from them), a few kept, and none.
+    for (const std::size_t history : {TSignalLines::DefaultHistoryEdges, std::size_t{300}, std::size_t{0}}) {
+        SCOPED_TRACE(testing::Message() << history << " changes kept");
+        ExpectLinesReadOnEqualFreshReads(history);
     }
 }
 
-TEST(SignalLoad, SteppingForwardReadsTheCaptureOnce) {
-    // Every frame's window in capture order reads the file about once, not once a frame; a
-    // step back reads it from the start again.
+TEST(SignalLoad, SteppingForwardReadsTheCaptureOnceAndStepsBackFromMemory) {
+    // Every frame's window in capture order reads the file about once, not once a frame. Steps
+    // back over the changes kept read nothing; a step back beyond them reads from the start.
     TCapture capture;
     std::string error;
     const std::string path = SamplePath("signal-registers.vcd");
     ASSERT_EQ(Load(path, capture, error), TLoadResult::lrOk) << error;
     const TCaptureStore& store = capture.Store;
     const auto size = static_cast<std::uint64_t>(fs::file_size(path));
-    TSignalLines lines(capture);
     const std::atomic<bool> go{false};
-    for (std::size_t i = 0; i < store.Size(); ++i) {
+    const auto readFrame = [&](TSignalLines& lines, std::size_t i) {
         double from = 0.0;
         double to = 0.0;
         FrameWindowSpan(store, i, from, to);
         TSignalWindow window;
-        ASSERT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
+        EXPECT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
+        EXPECT_FALSE(window.Edges.empty()) << i;
+    };
+    // The whole sample's changes (some 33,000) fit in the default history.
+    TSignalLines lines(capture);
+    for (std::size_t i = 0; i < store.Size(); ++i) {
+        readFrame(lines, i);
     }
-    EXPECT_LE(lines.BytesRead(), size);
-    EXPECT_GT(lines.BytesRead(), size / 2);
-    double from = 0.0;
-    double to = 0.0;
-    FrameWindowSpan(store, 0, from, to);
-    TSignalWindow window;
-    ASSERT_EQ(lines.Read(from, to, window, go, error), TLoadResult::lrOk) << error;
-    EXPECT_GT(lines.BytesRead(), size);
+    const std::uint64_t forward = lines.BytesRead();
+    EXPECT_LE(forward, size);
+    EXPECT_GT(forward, size / 2);
+    for (std::size_t i = store.Size(); i-- > 0;) {
+        readFrame(lines, i);
+    }
+    EXPECT_EQ(lines.BytesRead(), forward);
+
+    // 300 changes kept: a step back to the frame before is served, the first frame is not.
+    TSignalLines few(capture, 300);
+    for (std::size_t i = 0; i < store.Size(); ++i) {
+        readFrame(few, i);
+    }
+    const std::uint64_t fewForward = few.BytesRead();
+    readFrame(few, store.Size() - 2);
+    EXPECT_EQ(few.BytesRead(), fewForward);
+    readFrame(few, 0);
+    EXPECT_GT(few.BytesRead(), fewForward);
+    EXPECT_GT(few.BytesRead(), size);
 }
