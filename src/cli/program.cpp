@@ -87,11 +87,11 @@ struct TRunPlan {
 // Says which of the reader options given the input's format does not read (a --clock given
 // for a hex capture, say), once per format in a run: the run goes on without them, but the
 // user may have meant another input or format.
-void NoteUnusedOptions(const std::string& name, std::string_view format, const TReaderOptions& options,
-                       TRunPlan& plan, TProgress& progress) {
+void NoteUnusedOptions(const std::string& name, std::string_view format,
+                       const TReaderOptions& options, TRunPlan& plan, TProgress& progress) {
     const std::vector<std::string_view> unused = UnusedReaderOptions(format, options);
-    if (unused.empty() ||
-        std::find(plan.FormatsNoted.begin(), plan.FormatsNoted.end(), format) != plan.FormatsNoted.end()) {
+    if (unused.empty() || std::find(plan.FormatsNoted.begin(), plan.FormatsNoted.end(), format) !=
+                              plan.FormatsNoted.end()) {
         return;
     }
     plan.FormatsNoted.emplace_back(format);

@@ -662,7 +662,8 @@ struct TSignalLines::TImpl {
             BaseLevels = dropped.Levels;
             // The dropped ones are erased in blocks, not one by one.
             if (HistoryFirst >= HistoryEdges) {
-                History.erase(History.begin(), History.begin() + static_cast<std::ptrdiff_t>(HistoryFirst));
+                History.erase(History.begin(),
+                              History.begin() + static_cast<std::ptrdiff_t>(HistoryFirst));
                 HistoryFirst = 0;
             }
         }
@@ -672,8 +673,8 @@ struct TSignalLines::TImpl {
     // changes after it are pending again.
     void Rewind(double from) {
         const auto kept = History.begin() + static_cast<std::ptrdiff_t>(HistoryFirst);
-        const auto later = std::upper_bound(kept, History.end(), from,
-                                            [](double t, const TLogicEdge& e) { return t < e.Time; });
+        const auto later = std::upper_bound(
+            kept, History.end(), from, [](double t, const TLogicEdge& e) { return t < e.Time; });
         Pending.erase(Pending.begin(), Pending.begin() + static_cast<std::ptrdiff_t>(PendingFirst));
         Pending.insert(Pending.begin(), later, History.end());
         PendingFirst = 0;
@@ -766,7 +767,8 @@ struct TSignalLines::TImpl {
     }
 };
 
-TSignalLines::TSignalLines(const TCapture& capture, std::size_t historyEdges) : FImpl(std::make_unique<TImpl>()) {
+TSignalLines::TSignalLines(const TCapture& capture, std::size_t historyEdges)
+    : FImpl(std::make_unique<TImpl>()) {
     FImpl->Settings = capture.Settings;
     FImpl->FormatName = capture.FormatName;
     FImpl->HistoryEdges = historyEdges;

@@ -247,7 +247,8 @@ std::string FolderFormats() {
 
 } // namespace
 
-std::vector<std::string_view> UnusedReaderOptions(std::string_view format, const TReaderOptions& options) {
+std::vector<std::string_view> UnusedReaderOptions(std::string_view format,
+                                                  const TReaderOptions& options) {
     std::vector<std::string_view> unused;
     const TInputFormatModule* module = FindModule(format);
     if (module == nullptr) {

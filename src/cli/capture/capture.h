@@ -149,7 +149,8 @@ struct TReaderOptions {
 
 // The options of `options` that the reader of `format` (a name of InputFormats()) does not read,
 // of "--column", "--frame-bytes", "--clock" and "--data", in that order: given for nothing.
-std::vector<std::string_view> UnusedReaderOptions(std::string_view format, const TReaderOptions& options);
+std::vector<std::string_view> UnusedReaderOptions(std::string_view format,
+                                                  const TReaderOptions& options);
 
 // The longest line or row a reader keeps. A longer one becomes a ckInvalid frame whose input is
 // its start followed by "...", and the rest of it is skipped without being held in memory.

@@ -56,7 +56,9 @@ private:
 // libsigrok 0.5.2 writes lines "META samplerate: N" before the header of the VCDs it writes
 // (sigrok-cli -O vcd): not VCD, and they say nothing that $timescale does not, so lines that
 // start with the word META before the first $ keyword are skipped.
-bool IsMetaLineStart(std::string_view token) { return token == "META"; }
+bool IsMetaLineStart(std::string_view token) {
+    return token == "META";
+}
 
 // Seconds per unit of a timescale such as "1 ns" or "10us"; 0 when it is none.
 double ParseTimescale(std::string_view text) {
@@ -376,7 +378,8 @@ bool LooksLikeVcd(std::string_view firstBytes) {
             ++i;
         }
         std::size_t end = i;
-        while (end < firstBytes.size() && !IsBlankByte(firstBytes[end]) && firstBytes[end] != '\n') {
+        while (end < firstBytes.size() && !IsBlankByte(firstBytes[end]) &&
+               firstBytes[end] != '\n') {
             ++end;
         }
         keyword = firstBytes.substr(i, end - i);

@@ -18,9 +18,10 @@
 // `#` time (the capture's start), whose values (with those of `$dumpvars` before it) are the
 // initial levels; all changes at one time are one edge; an x or z on a chosen channel sets
 // LogicGapBit. Lines starting with the word META before the first `$` keyword (sigrok-cli
-// writes "META samplerate: N" there when it converts a VCD to a VCD) are skipped. The capture ends at the last `#` time. A missing `$timescale`, a dump without
-// any 1-bit variable, a time going backwards, an undeclared identifier or a malformed token
-// stop the input with a TInputError naming the line.
+// writes "META samplerate: N" there when it converts a VCD to a VCD) are skipped. The capture
+// ends at the last `#` time. A missing `$timescale`, a dump without any 1-bit variable, a time
+// going backwards, an undeclared identifier or a malformed token stop the input with a
+// TInputError naming the line.
 #pragma once
 
 #include "capture/capture.h"
