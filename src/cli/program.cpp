@@ -95,13 +95,8 @@ void NoteUnusedOptions(const std::string& name, std::string_view format,
         return;
     }
     plan.FormatsNoted.emplace_back(format);
-    std::string list;
-    for (std::size_t i = 0; i < unused.size(); ++i) {
-        list += i == 0 ? "" : i + 1 == unused.size() ? " and " : ", ";
-        list += unused[i];
-    }
     progress.Clear();
-    WriteMessage(name + ": note: " + list + (unused.size() == 1 ? " is" : " are") +
+    WriteMessage(name + ": note: " + ListInSentence(unused) + (unused.size() == 1 ? " is" : " are") +
                  " not used: the input is read as " + std::string(format));
 }
 

@@ -293,6 +293,17 @@ std::string InPanelTerms(std::string message) {
     return message;
 }
 
+namespace {
+
+// An input error of the capture being read, naming its file and line, in the window's terms
+// or (OptionTerms) the options'.
+std::string InputErrorText(const TLoadSettings& settings, const TInputError& e) {
+    return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " +
+           (settings.OptionTerms ? std::string(e.what()) : InPanelTerms(e.what()));
+}
+
+} // namespace
+
 TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadProgress& progress,
                         const std::atomic<bool>& cancel, std::string& error) {
     capture.Store.Clear();
@@ -309,15 +320,11 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
         return TLoadResult::lrFailed;
     }
     progress.TotalBytes = file->Size();
-    auto inputError = [&settings](const TInputError& e) {
-        return (e.Line() > 0 ? settings.File + ":" + std::to_string(e.Line()) : settings.File) + ": " +
-               (settings.OptionTerms ? std::string(e.what()) : InPanelTerms(e.what()));
-    };
     std::unique_ptr<TCaptureReader> reader;
     try {
         reader = OpenCaptureReader(*file, ReaderOptionsOf(settings));
     } catch (const TInputError& e) {
-        error = inputError(e);
+        error = InputErrorText(settings, e);
         return TLoadResult::lrFailed;
     }
     capture.FormatName = std::string(reader->Format());
@@ -398,7 +405,7 @@ TLoadResult LoadCapture(const TLoadSettings& settings, TCapture& capture, TLoadP
         }
     } catch (const TInputError& e) {
         capture.Store.Clear();
-        error = inputError(e);
+        error = InputErrorText(settings, e);
         return TLoadResult::lrFailed;
     } catch (const std::bad_alloc&) {
         outOfMemory = true;
@@ -782,14 +789,12 @@ TLoadResult TSignalLines::Read(double from, double to, TSignalWindow& window, co
     window = TSignalWindow{};
     window.From = from;
     window.To = to;
-    const std::string& path = FImpl->Settings.File;
     try {
         return FImpl->Read(from, to, window, cancel);
     } catch (const TInputError& e) {
-        error = (e.Line() > 0 ? path + ":" + std::to_string(e.Line()) : path) + ": " +
-                (FImpl->Settings.OptionTerms ? std::string(e.what()) : InPanelTerms(e.what()));
+        error = InputErrorText(FImpl->Settings, e);
     } catch (const std::bad_alloc&) {
-        error = path + ": not enough memory for the lines";
+        error = FImpl->Settings.File + ": not enough memory for the lines";
     }
     // The next read starts again from the file's start.
     FImpl->Close();

@@ -55,6 +55,12 @@ QString Sample(const char* file) {
     return QString::fromLatin1(CORVANE_CAPTURES_DIR) + QLatin1Char('/') + QLatin1String(file);
 }
 
+// Opens the sample capture `file` and waits until it is loaded.
+bool OpenSample(TViewWindow& window, const char* file) {
+    window.OpenFile(Sample(file));
+    return WaitForLoad(window);
+}
+
 } // namespace
 
 TEST(Window, OpensACaptureAndSelectsFramesBothWays) {
@@ -62,8 +68,7 @@ TEST(Window, OpensACaptureAndSelectsFramesBothWays) {
     window.resize(1200, 800);
     window.show();
     EXPECT_EQ(window.Loaded(), nullptr);
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     ASSERT_NE(window.Loaded(), nullptr);
     EXPECT_TRUE(window.Message().isEmpty()) << window.Message().toStdString();
     EXPECT_EQ(window.Table()->model()->rowCount(), 6);
@@ -86,18 +91,15 @@ TEST(Window, OpensACaptureAndSelectsFramesBothWays) {
 TEST(Window, AFailedOpenKeepsTheLastGoodView) {
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     const TLoadedCapture* first = window.Loaded();
     ASSERT_NE(first, nullptr);
-    window.OpenFile(Sample("no-such-capture.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "no-such-capture.txt"));
     EXPECT_EQ(window.Loaded(), first);
     EXPECT_EQ(window.Table()->model()->rowCount(), 6);
     EXPECT_TRUE(window.Message().contains(QStringLiteral("cannot open"))) << window.Message().toStdString();
     // A binary capture without a frame size: the reader's message, the view unchanged.
-    window.OpenFile(Sample("binary-frames.bin"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "binary-frames.bin"));
     EXPECT_EQ(window.Loaded(), first);
     EXPECT_FALSE(window.Message().isEmpty());
 }
@@ -106,8 +108,7 @@ TEST(Window, WheelZoomKeepsThePointUnderTheCursor) {
     TViewWindow window;
     window.resize(1200, 800);
     window.show();
-    window.OpenFile(Sample("saleae-table.csv"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "saleae-table.csv"));
     TPlotWidget* plot = window.Plot();
     const TPlotGeometry g = plot->Geometry();
     const QPoint at(g.Curve.left() + g.Curve.width() / 3, g.Curve.center().y());
@@ -128,8 +129,7 @@ TEST(Window, WheelZoomKeepsThePointUnderTheCursor) {
 TEST(Window, ShortcutsGoToCrcErrorsAndFlags) {
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     // Frames 3 (nE) and 4 (nW) carry flags, frame 5 a CRC error.
     QTest::keyClick(&window, Qt::Key_F8);
     EXPECT_EQ(window.Table()->currentIndex().row(), 5);
@@ -146,8 +146,7 @@ TEST(Window, ShortcutsGoToCrcErrorsAndFlags) {
 TEST(Window, ALayoutChangeDecodesAgain) {
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     ASSERT_EQ(window.Loaded()->Capture.Store.Totals().CrcOk, 5U);
     QSpinBox* bits = nullptr;
     for (QSpinBox* box : window.findChildren<QSpinBox*>()) {
@@ -192,8 +191,7 @@ TEST(Window, ALayoutChangeDecodesAgain) {
 TEST(Window, LinesOfAFrameReadForTheCaptureBeforeAreDropped) {
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("signal-biss.sr"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "signal-biss.sr"));
     // Another file loads; before its view is shown the user picks a frame of the signal
     // capture still on screen, and the lines of that frame are read after the new load ended.
     window.OpenFile(Sample("hex-frames.txt"));
@@ -239,8 +237,7 @@ TEST(Window, ACancelledFirstLoadClaimsNoEarlierCapture) {
     EXPECT_FALSE(window.Message().contains(QStringLiteral("loaded before"))) << window.Message().toStdString();
 
     // With a capture on screen the message says that it stays.
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     window.OpenFile(path);
     cancel->click();
     ASSERT_TRUE(WaitForLoad(window));
@@ -251,8 +248,7 @@ TEST(Window, ACancelledFirstLoadClaimsNoEarlierCapture) {
 TEST(Window, RegisterAccessesNameTheFileAndKeepThePathInTheTooltip) {
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("signal-registers.sr"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "signal-registers.sr"));
     const QTableWidget* table = window.RegisterTable();
     ASSERT_GT(table->rowCount(), 0);
     ASSERT_EQ(table->horizontalHeaderItem(0)->text(), QStringLiteral("source"));
@@ -267,8 +263,7 @@ TEST(Window, TheCursorReadsTheFrameNumberTheTableShows) {
     TViewWindow window;
     window.resize(1200, 800);
     window.show();
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     TPlotWidget* plot = window.Plot();
     QSignalSpy spy(plot, &TPlotWidget::CursorText);
     const TPlotGeometry g = plot->Geometry();
@@ -389,8 +384,7 @@ TEST(Window, TabLeavesTheTables) {
     TViewWindow window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    window.OpenFile(Sample("signal-registers.sr"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "signal-registers.sr"));
     for (QAbstractItemView* table : {static_cast<QAbstractItemView*>(window.Table()),
                                      static_cast<QAbstractItemView*>(window.RegisterTable())}) {
         QTabWidget* tabs = window.findChild<QTabWidget*>();
@@ -500,8 +494,7 @@ TEST(Window, FindLayoutDuringALoadSaysWhyItWaits) {
     TViewWindow window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     window.OpenFile(path);
     ASSERT_TRUE(window.IsLoading());
     QTest::keyClick(&window, Qt::Key_L, Qt::ControlModifier);
@@ -517,8 +510,7 @@ TEST(Window, AnExportedPlotNamedWithoutATypeTakesTheChosenFilters) {
     TViewWindow window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     for (const char* type : {"svg", "png"}) {
         bool answered = false;
         QTimer answer;
@@ -556,8 +548,7 @@ TEST(Window, ExportsTheRecordsInTheBackground) {
     ASSERT_TRUE(dir.isValid());
     TViewWindow window;
     window.show();
-    window.OpenFile(Sample("hex-frames.txt"));
-    ASSERT_TRUE(WaitForLoad(window));
+    ASSERT_TRUE(OpenSample(window, "hex-frames.txt"));
     std::ostringstream expected;
     ASSERT_TRUE(TRecordSource(window.Loaded()->Capture).WriteCsv(expected));
     const QString path = dir.filePath(QStringLiteral("records.csv"));

@@ -145,15 +145,13 @@ TInputError UnrecognisedError(const TDetectSample& sample, const TReaderOptions&
                                "\"; its columns are " + ListColumns(sample.HeaderFields) +
                                "; choose one with --column, or give --input");
     }
-    std::string tried;
-    const auto& modules = InputFormatModules();
-    for (std::size_t i = 0; i < modules.size(); ++i) {
-        tried += i == 0 ? "" : i + 1 == modules.size() ? " and " : ", ";
-        tried += modules[i]->Info.Name;
+    std::vector<std::string_view> tried;
+    for (const TInputFormatModule* module : InputFormatModules()) {
+        tried.push_back(module->Info.Name);
     }
     const TSampleLine& line = sample.FirstData != nullptr ? *sample.FirstData : sample.Lines.front();
     return TInputError(line.Line, "the format of the input was not recognised from its first lines (\"" +
-                                      Shown(line.Text) + "\"); tried " + tried +
+                                      Shown(line.Text) + "\"); tried " + ListInSentence(tried) +
                                       ": give --input with the format");
 }
 

@@ -57,6 +57,15 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     return length;
 }
 
+std::string ListInSentence(const std::vector<std::string_view>& items) {
+    std::string list;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        list += i == 0 ? "" : i + 1 == items.size() ? " and " : ", ";
+        list += items[i];
+    }
+    return list;
+}
+
 std::string_view LongTextStart(std::string_view text) {
     if (text.size() <= LongTextStartBytes) {
         return text;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // True for the bytes that make a line blank: space, TAB, CR, VT, FF.
 inline bool IsBlankByte(char c) {
@@ -54,6 +55,9 @@ inline constexpr std::array<std::array<char, 2>, 256> HexPairs = [] {
 // Utf8CutSequence when it is the well-formed start of a sequence that the end of `text` cuts.
 inline constexpr std::size_t Utf8CutSequence = ~std::size_t{0};
 std::size_t Utf8SequenceLength(std::string_view text, std::size_t i);
+
+// The items as a message lists them: "a", "a and b", "a, b and c".
+std::string ListInSentence(const std::vector<std::string_view>& items);
 
 // The start of an overlong text as an invalid frame shows it, followed by "...": its first
 // bytes, cut at a UTF-8 character boundary.
